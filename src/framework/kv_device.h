@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+class TkvBaseIO;
+
+// One device found by the system's device setup services; the entry text of a port's device
+// list is its FriendlyName.
+class TkvDevice {
+public:
+    TkvDevice() = default;
+    TkvDevice(const TkvDevice&) = default;
+    TkvDevice& operator=(const TkvDevice&) = default;
+    virtual ~TkvDevice() = default;
+
+    std::int32_t Index = 0;     // position in the owning port's device list
+    TkvBaseIO* Owner = nullptr; // the port whose list holds the record
+    std::int32_t SortKey = 0;
+    std::string FriendlyName;
+    std::string PdoName;
+    std::string DevicePath;
+    std::string RegistryPath;
+    std::string Description;
+    std::string Service;
+    std::string DriverKey;
+    std::string InstanceId;
+    std::string BusChildren;
+    std::string PortName;
+    std::string Manufacturer;
+    std::uint32_t DevInst = 0;
+};
