@@ -1,0 +1,46 @@
+#pragma once
+#include <windows.h>
+
+// The player's side of the general-purpose plug-in interface: its message numbers and the
+// header record it reads from a plug-in. Shared by the plug-in and the player stand-in, so both
+// agree on every number by construction.
+
+// WM_COMMAND identifiers of the player's main window (wParam; lParam 0).
+inline constexpr WPARAM WINAMP_BUTTON1 = 40044; // Previous
+inline constexpr WPARAM WINAMP_BUTTON2 = 40045; // Play
+inline constexpr WPARAM WINAMP_BUTTON3 = 40046; // Pause
+inline constexpr WPARAM WINAMP_BUTTON4 = 40047; // Stop
+inline constexpr WPARAM WINAMP_BUTTON5 = 40048; // Next
+inline constexpr WPARAM WINAMP_VOLUMEUP = 40058;
+inline constexpr WPARAM WINAMP_VOLUMEDOWN = 40059;
+inline constexpr WPARAM WINAMP_FFWD5S = 40060;
+inline constexpr WPARAM WINAMP_REW5S = 40061;
+
+// WM_USER functions of the player's main window, selected by lParam.
+inline constexpr LPARAM IPC_ISPLAYING = 104;       // returns 1 playing, 3 paused, 0 stopped
+inline constexpr LPARAM IPC_SETVOLUME = 122;       // wParam: volume 0..255
+inline constexpr LPARAM IPC_IS_FULLSCREEN = 630;   // returns 1 in full-screen mode
+inline constexpr LPARAM IPC_SET_VIS_FS_FLAG = 631; // wParam: 1 full screen
+// wParam points at four 32-bit values, the first the full-screen flag; the block belongs to the
+// sender, so the message must be sent, never posted.
+inline constexpr LPARAM IPC_SET_VIDEO_FULLSCREEN = 1002;
+
+// Header version the player accepts.
+inline constexpr int GPPHDR_VER = 0x10;
+
+// The record a plug-in's export returns. The player reads it as seven 4-byte fields; it writes
+// hwndParent and hDllInstance before calling init.
+struct winampGeneralPurposePlugin {
+    int version;
+    char* description;
+    int (*init)();
+    void (*config)();
+    void (*quit)();
+    HWND hwndParent;
+    HINSTANCE hDllInstance;
+};
+static_assert(sizeof(winampGeneralPurposePlugin) == 28, "the player reads seven 4-byte fields");
+
+// The plug-in's one export, looked up by this undecorated name.
+inline constexpr char WinampPluginExportName[] = "winampGetGeneralPurposePlugin";
+using winampGetGeneralPurposePluginProc = winampGeneralPurposePlugin* (*)();

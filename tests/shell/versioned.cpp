@@ -1,0 +1,1 @@
+int VersionedDllAnchor = 0;

@@ -1,0 +1,52 @@
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+struct winampGeneralPurposePlugin;
+
+// Owns the library handle of a loaded plug-in.
+class TLibraryHandle {
+public:
+    TLibraryHandle() = default;
+    explicit TLibraryHandle(HMODULE module) : module_(module) {}
+    TLibraryHandle(const TLibraryHandle&) = delete;
+    TLibraryHandle& operator=(const TLibraryHandle&) = delete;
+    ~TLibraryHandle() { Reset(); }
+
+    HMODULE Get() const { return module_; }
+    void Reset(HMODULE module = nullptr) {
+        if (module_ != nullptr)
+            FreeLibrary(module_);
+        module_ = module;
+    }
+
+private:
+    HMODULE module_ = nullptr;
+};
+
+// A gen_*.dll loaded the way the player loads it: the export, a header of version 16, the
+// player window and module handle written into the header, then init. Destroying it calls quit
+// and frees the library, in that order.
+class THostPlugin {
+public:
+    // Raises EkvError saying why a library is no usable plug-in or why init failed; the library
+    // is freed again by then and quit is not called, as init never succeeded.
+    THostPlugin(const std::string& fileName, HWND playerWindow);
+    THostPlugin(const THostPlugin&) = delete;
+    THostPlugin& operator=(const THostPlugin&) = delete;
+    ~THostPlugin();
+
+    const std::string& FileName() const { return fileName_; }
+    HMODULE Module() const { return library_.Get(); }
+    // The header's description as the player reads it, before init.
+    const std::string& Description() const { return description_; }
+    void Config();
+
+private:
+    std::string fileName_;
+    TLibraryHandle library_;
+    winampGeneralPurposePlugin* header_ = nullptr;
+    std::string description_;
+};

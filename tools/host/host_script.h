@@ -1,0 +1,105 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class THostLog;
+class THostPlugin;
+class TPlayerWindow;
+
+// A scripted session of the player stand-in: one step a line, words separated by blanks, '#'
+// starts a comment line.
+//
+//   device <name> [<key>=<value> ...]   a device on the simulated bus, in bus order
+//   button <device> <button> <report>... [release <report>...]
+//                                       what a button sends, each report in hexadecimal
+//   ini <text>                          a line of kvhid.ini, written before every later load
+//   load [<file>]                       load the plug-in (default: the one the host was given)
+//   config                              call the plug-in's config
+//   quit                                call quit and free the plug-in
+//   playstate <0|1|3>                   the play-state query's answer
+//   fullscreen <0|1>                    the full-screen query's answer
+//   wait <ms>                           serve messages for that long
+//   press <device> <button>             send the press reports, then the release reports
+//   hold <device> <button>              send the press reports
+//   release <device> <button>           send the release reports
+//   unplug <device> / plug <device>     take a device off the bus and back
+//   expect <words>                      the next command must read <words>, within
+//                                       ExpectTimeout (2 s unless changed)
+using THostReport = std::vector<std::uint8_t>;
+
+struct THostStep {
+    enum class TKind {
+        Device,
+        Ini,
+        Load,
+        Config,
+        Quit,
+        PlayState,
+        FullScreen,
+        Wait,
+        Press,
+        Hold,
+        Release,
+        Unplug,
+        Plug,
+        Expect
+    };
+    TKind Kind;
+    int Line;
+    std::string Text;                  // ini line, file to load, expected words
+    std::vector<std::string> Settings; // a device's key=value words
+    int Number = 0;                    // play state, full-screen flag, milliseconds, device
+    std::vector<THostReport> Reports;  // what press, hold or release sends
+};
+
+// Raises EkvError naming the line of the first mistake.
+std::vector<THostStep> ParseHostScript(const std::string& text);
+
+// The simulated HID bus as far as a script drives it; devices are numbered in the order the
+// script declares them.
+class THostDeviceDriver {
+public:
+    virtual ~THostDeviceDriver() = default;
+    virtual void AddDevice(int device, const std::vector<std::string>& settings) = 0;
+    virtual void SendReport(int device, const THostReport& report) = 0;
+    virtual void SetPresent(int device, bool present) = 0;
+};
+
+// Runs scripts against one player window; owns the plug-in a script loads.
+class THostSession {
+public:
+    // driver may be null when no script step needs devices.
+    THostSession(TPlayerWindow& player, THostLog& log, std::string pluginFileName,
+                 THostDeviceDriver* driver);
+    ~THostSession();
+
+    // Raises EkvError, naming the line, when a step fails or an expectation is not met.
+    void Run(const std::vector<THostStep>& steps);
+    void Run(const THostStep& step);
+    THostPlugin* Plugin() const { return plugin_.get(); }
+    DWORD ExpectTimeout() const { return expectTimeout_; }
+    void SetExpectTimeout(DWORD milliseconds) { expectTimeout_ = milliseconds; }
+    // Calls quit and frees the plug-in, if one is loaded.
+    void Unload();
+
+private:
+    void Load(const std::string& fileName);
+    void Expect(const std::string& words);
+    THostDeviceDriver& Driver();
+
+    TPlayerWindow& player_;
+    THostLog& log_;
+    std::string pluginFileName_;
+    THostDeviceDriver* driver_;
+    std::unique_ptr<THostPlugin> plugin_;
+    std::vector<std::string> settingsLines_;
+    DWORD expectTimeout_ = 2000;
+    std::size_t expected_; // commands before this one are past expecting
+};
+
+// Where the plug-in reads kvhid.ini: the local application-data folder, then HID-Plugin.
+std::string HostSettingsPath();
