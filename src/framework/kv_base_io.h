@@ -40,9 +40,9 @@ using TkvDeviceItems = std::vector<TkvDeviceItem>;
 class TkvBaseIO : public TkvComponent {
 public:
     explicit TkvBaseIO(TkvComponent* owner = nullptr);
-    // Stops a worker that is still running (the subclass should have closed already: its own
-    // members are gone by now), gives the terminal back its window procedure and frees the
-    // devices it owns.
+    // Stops a worker that is still running, gives the terminal back its window procedure and
+    // frees the devices it owns. A subclass whose worker uses the subclass's own members closes
+    // in its own destructor, before those members go.
     ~TkvBaseIO() override;
 
     // While loading, the stored value; otherwise IsOpen(). Writing true opens, false closes;

@@ -14,8 +14,12 @@ class TTestPort : public TkvBaseIO {
 public:
     explicit TTestPort(TkvComponent* owner = nullptr) : TkvBaseIO(owner) { SetLogPrefix("test: "); }
     // Like every port with members its worker uses: closed before those members go.
-    ~TTestPort() override { Close(); }
+    ~TTestPort() override {
+        if (closeOnDestroy)
+            Close();
+    }
 
+    bool closeOnDestroy = true;
     bool failOpen = false;
     bool withThread = false;
     std::function<void(TTestPort&)> body;
@@ -23,6 +27,7 @@ public:
     int opens = 0;
     int closes = 0;
     int loads = 0;
+    int terminalWrites = 0;
     std::string sent;
 
     std::int32_t GetDeviceIndex() const override { return index_; }
@@ -38,6 +43,10 @@ public:
             device->FriendlyName = name;
             AddDevice(std::move(device));
         }
+    }
+    void WriteToTerminal(const void* buffer, std::int32_t count) override {
+        ++terminalWrites;
+        TkvBaseIO::WriteToTerminal(buffer, count);
     }
     std::int32_t WriteChar(std::uint8_t value) override {
         sent += static_cast<char>(value);
