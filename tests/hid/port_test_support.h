@@ -81,9 +81,16 @@ inline std::size_t ProcessThreadCount() {
     return count;
 }
 
+// Open handles of this process. Wine answers GetProcessHandleCount with 0, so the handle values
+// are probed as well; both systems hand out the lowest free values first.
 inline DWORD ProcessHandleCount() {
     DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
+        return count;
+    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
+        DWORD flags = 0;
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    }
     return count;
 }
 
