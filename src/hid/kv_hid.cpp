@@ -311,9 +311,11 @@ std::int32_t TkvHid::WriteBuffer(const void* buffer, std::int32_t count) {
     if (!IsOpen() || count < 0 || (count > 0 && buffer == nullptr))
         return 0;
     OVERLAPPED& overlapped = BufferWriteOverlapped();
-    // The record still belongs to the previous write until that has completed.
-    while (!HasOverlappedIoCompleted(&overlapped))
-        Sleep(1);
+    // The record belongs to the previous write until that has completed; reusing it earlier
+    // would let the system write that write's result into the new one. Waiting could hang the
+    // caller on a stalled device, so the port reports itself busy instead.
+    if (!HasOverlappedIoCompleted(&overlapped))
+        return 0;
     return WriteOverlappedNoWait(Handle(), buffer, static_cast<DWORD>(count), overlapped) ? 1 : 0;
 }
 

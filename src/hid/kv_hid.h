@@ -60,7 +60,8 @@ public:
     void DeviceListChanged() override;
     void ClearDevices() override;
     // One output report of `count` bytes, report ID first. Does not wait: the buffer must stay
-    // valid until the write has completed. 1 when written or queued, else 0.
+    // valid until the write has completed. 1 when written or queued, else 0 (also while the
+    // previous buffer write is still pending).
     std::int32_t WriteBuffer(const void* buffer, std::int32_t count) override;
     // Wait for the write; 1 on success, else 0 (0 at once for an empty text).
     std::int32_t WriteString(const std::string& text) override;

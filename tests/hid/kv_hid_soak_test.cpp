@@ -12,12 +12,6 @@ namespace {
 using namespace std::chrono_literals;
 using Soak = PortTest;
 
-// Counts settle once the simulator has noticed every closed connection.
-bool Settles(std::size_t threads, DWORD handles) {
-    return PumpUntil(
-        [&] { return ProcessThreadCount() == threads && ProcessHandleCount() == handles; }, 5000);
-}
-
 TEST_F(Soak, FiveHundredOpenCloseCyclesWhileStreamingLeaveNothingBehind) {
     const int id = bus_.AddDevice(TSimDevice{});
     watch_.Attach(Port());
@@ -39,7 +33,7 @@ TEST_F(Soak, FiveHundredOpenCloseCyclesWhileStreamingLeaveNothingBehind) {
     }
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(watch_.Closes(), 501);
-    const bool settled = Settles(threads, handles);
+    const bool settled = CountsSettle(threads, handles);
     std::printf("open/close: 500 cycles in %lu ms, %zu reports delivered; threads %zu -> %zu, "
                 "handles %lu -> %lu\n",
                 static_cast<unsigned long>(elapsed), watch_.Count(), threads, ProcessThreadCount(),
@@ -88,7 +82,7 @@ TEST_F(Soak, HundredUnplugsWhileStreamingCloseOnceEachAndLeaveNothingBehind) {
     // The monitoring thread that closed the port last has ended, but its thread handle stays
     // with the port until the next open, close or the port's end.
     Port().Close();
-    const bool settled = Settles(threads, handles);
+    const bool settled = CountsSettle(threads, handles);
     std::printf("unplug/replug: 100 cycles in %lu ms, %zu reports delivered, %d closes on the "
                 "monitoring thread; threads %zu -> %zu, handles %lu -> %lu\n",
                 static_cast<unsigned long>(elapsed), watch_.Count(), closesOnMonitoringThread,

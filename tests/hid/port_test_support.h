@@ -94,6 +94,13 @@ inline DWORD ProcessHandleCount() {
     return count;
 }
 
+// Waits until the thread and handle counts are back at the given ones; the simulator notices a
+// closed connection on its own time.
+inline bool CountsSettle(std::size_t threads, DWORD handles) {
+    return PumpUntil(
+        [&] { return ProcessThreadCount() == threads && ProcessHandleCount() == handles; }, 5000);
+}
+
 // Preparsed data the HID double handed out and did not get back.
 inline LONG PreparsedDataHeld() {
     const HMODULE hid = GetModuleHandleA("hid.dll");
