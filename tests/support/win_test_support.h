@@ -1,0 +1,111 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Serves this thread's messages until done() holds or timeoutMs pass; returns done().
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+// Ends the test program with a message when a step that could deadlock takes too long, so a hang
+// shows as a failure naming the step instead of a runner time-out.
+class TWatchdog {
+public:
+    TWatchdog(DWORD timeoutMs, std::string what)
+        : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this, timeoutMs, what] {
+              if (WaitForSingleObject(done_, timeoutMs) == WAIT_TIMEOUT) {
+                  std::fprintf(stderr, "HANG: %s did not finish in %lu ms\n", what.c_str(),
+                               static_cast<unsigned long>(timeoutMs));
+                  std::fflush(stderr);
+                  TerminateProcess(GetCurrentProcess(), 3);
+              }
+          }) {}
+    ~TWatchdog() {
+        SetEvent(done_);
+        thread_.join();
+        CloseHandle(done_);
+    }
+    TWatchdog(const TWatchdog&) = delete;
+    TWatchdog& operator=(const TWatchdog&) = delete;
+
+private:
+    HANDLE done_;
+    std::thread thread_;
+};
+
+// While it lives, every message box this thread shows is recorded and answered at once with
+// its default button, so code that shows one can be tested without anyone clicking.
+class TMessageBoxCatcher {
+public:
+    struct Box {
+        std::string Caption;
+        std::string Text;
+        HWND Owner = nullptr;
+    };
+
+    TMessageBoxCatcher() {
+        Current() = this;
+        hook_ = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+    }
+    ~TMessageBoxCatcher() {
+        UnhookWindowsHookEx(hook_);
+        Current() = nullptr;
+    }
+    TMessageBoxCatcher(const TMessageBoxCatcher&) = delete;
+    TMessageBoxCatcher& operator=(const TMessageBoxCatcher&) = delete;
+
+    const std::vector<Box>& Boxes() const { return boxes_; }
+
+private:
+    static TMessageBoxCatcher*& Current() {
+        static thread_local TMessageBoxCatcher* current = nullptr;
+        return current;
+    }
+
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        TMessageBoxCatcher* self = Current();
+        char className[16] = {};
+        const HWND window = reinterpret_cast<HWND>(wParam);
+        if (code == HCBT_ACTIVATE && self != nullptr &&
+            GetClassNameA(window, className, sizeof className) > 0 &&
+            std::string(className) == "#32770") {
+            Box box;
+            char text[512] = {};
+            GetWindowTextA(window, text, sizeof text);
+            box.Caption = text;
+            box.Owner = GetWindow(window, GW_OWNER);
+            EnumChildWindows(window, &CollectStaticText, reinterpret_cast<LPARAM>(&box));
+            self->boxes_.push_back(box);
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static BOOL CALLBACK CollectStaticText(HWND child, LPARAM boxAddress) {
+        char childClass[16] = {}, childText[512] = {};
+        GetClassNameA(child, childClass, sizeof childClass);
+        GetWindowTextA(child, childText, sizeof childText);
+        if (lstrcmpiA(childClass, "Static") == 0 && childText[0] != 0)
+            reinterpret_cast<Box*>(boxAddress)->Text += childText;
+        return TRUE;
+    }
+
+    HHOOK hook_ = nullptr;
+    std::vector<Box> boxes_;
+};
