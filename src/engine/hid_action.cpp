@@ -63,11 +63,14 @@ bool THidAction::Matches(std::uint32_t code) const {
 
 std::string THidAction::ToText() const {
     // Letter, two codes of 8 digits and at most 11 characters of device index.
+    // The length comes from the formatter: a type that wraps to a NUL letter must not cut the
+    // text short.
     char text[32];
-    std::snprintf(text, sizeof text, "%c%08X%08X%d", static_cast<char>('A' + ActionType),
-                  static_cast<unsigned>(PressCode), static_cast<unsigned>(ReleaseCode),
-                  static_cast<int>(DeviceIndex));
-    return text;
+    const int length =
+        std::snprintf(text, sizeof text, "%c%08X%08X%d", static_cast<char>('A' + ActionType),
+                      static_cast<unsigned>(PressCode), static_cast<unsigned>(ReleaseCode),
+                      static_cast<int>(DeviceIndex));
+    return std::string(text, static_cast<std::size_t>(length));
 }
 
 void THidAction::FromText(std::string_view text) {

@@ -1,6 +1,7 @@
 #include "engine/hid_processor.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "engine/settings_file.h"
 #include "engine/settings_text.h"
@@ -26,10 +27,14 @@ THidProcessor::THidProcessor() = default;
 
 THidProcessor::~THidProcessor() = default;
 
-THidAction& THidProcessor::Actions(int index) const {
+const THidAction& THidProcessor::Actions(int index) const {
     if (index < 0 || index >= Count())
         throw EkvError("List index out of bounds (" + std::to_string(index) + ")");
     return *actions_[static_cast<std::size_t>(index)];
+}
+
+THidAction& THidProcessor::Actions(int index) {
+    return const_cast<THidAction&>(std::as_const(*this).Actions(index));
 }
 
 THidAction& THidProcessor::Add(std::unique_ptr<THidAction> action) {

@@ -24,7 +24,8 @@ public:
 
     int Count() const { return static_cast<int>(actions_.size()); }
     // Throws EkvError for a position outside 0..Count()-1.
-    THidAction& Actions(int index) const;
+    THidAction& Actions(int index);
+    const THidAction& Actions(int index) const;
     // Appends; the list owns the action from then on.
     THidAction& Add(std::unique_ptr<THidAction> action);
     // Takes the action out of the list and hands it to the caller, who destroys it by letting

@@ -70,7 +70,7 @@ TEST(HidAction, TextForm) {
         {"C12345678123456789999999999", 2, 0x12345678, 0x12345678, -1}, // index out of range
         {"D12", 3, 0x12, kNoCode, -1},                                  // short text
         {"@0000000000000000", 0xFF, 0, 0, -1},                          // below 'A' wraps
-        {"", 0xBF, kNoCode, kNoCode, -1},
+        {"", 0xBF, kNoCode, kNoCode, -1}, // a NUL letter, kept in the text form below
     };
     for (const Case& c : cases) {
         THidAction action;
@@ -81,6 +81,7 @@ TEST(HidAction, TextForm) {
         EXPECT_EQ(action.ReleaseCode, c.release) << c.text;
         EXPECT_EQ(action.DeviceIndex, c.device) << c.text;
         EXPECT_TRUE(action.Pressed);
+        EXPECT_EQ(action.ToText().size(), 17u + std::to_string(action.DeviceIndex).size());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "engine/hid_processor.h"
@@ -88,9 +89,8 @@ TEST(HidProcessor, ReadsAnySettingsText) {
 class SettingsFile : public testing::Test {
 protected:
     void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("trelvon_engine_" + std::to_string(testing::UnitTest::GetInstance()->random_seed()));
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("trelvon_engine_" + std::to_string(std::random_device{}()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
     }
