@@ -11,7 +11,7 @@ namespace {
 
 // Only these positions are stored; later actions live in memory only.
 constexpr int kStoredActions = 32;
-// Anything this short cannot hold a letter and two codes.
+// Values shorter than this are skipped: they cannot hold a letter and a code.
 constexpr std::size_t kShortestActionText = 3;
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 

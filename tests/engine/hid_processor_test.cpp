@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "engine/hid_processor.h"
 #include "engine/settings_file.h"
@@ -97,13 +95,9 @@ protected:
     void TearDown() override { std::filesystem::remove_all(folder_); }
     std::string PathOf(const char* name) const { return (folder_ / name).string(); }
     static std::string Content(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    static void Put(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
+        std::string text;
+        PlatformSettingsStore().ReadWhole(path, text);
+        return text;
     }
     std::filesystem::path folder_;
 };
@@ -151,7 +145,7 @@ private:
 
 TEST_F(SettingsFile, FailedSaveLeavesTheOldFile) {
     const std::string path = PathOf("kvhid.ini");
-    Put(path, "HidIndex=4\r\n");
+    PlatformSettingsStore().WriteNew(path, "HidIndex=4\r\n");
     for (bool failReplace : {false, true}) {
         TFailingStore store(failReplace);
         EXPECT_FALSE(WriteSettingsFile(store, path, std::string(5000, 'x')));
