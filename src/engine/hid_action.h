@@ -1,0 +1,72 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The player commands a button can stand for. The numbers are stored in kvhid.ini (as the letter
+// 'A' + number), so they never change.
+enum THidActionType : std::uint8_t {
+    atUnknown = 0, // command not chosen yet; never fires
+    atPlayPause = 1,
+    atNext = 2,
+    atPrevious = 3,
+    atStop = 4,
+    atVolumeUp = 5,
+    atVolumeDown = 6,
+    atForward = 7,
+    atBackward = 8,
+    atPlay = 9,
+    atPause = 10,
+    atFullScreen = 11,
+    atEject = 12,
+    atMute = 13,
+    atShuffle = 14,
+    atRepeat = 15,
+};
+
+inline constexpr int kHidActionTypeCount = 16;
+// Sets of action types: bit n stands for type n.
+inline constexpr std::uint16_t kAllHidActions = 0xFFFF;
+inline constexpr std::uint16_t kRepeatingHidActions = 0x01E0; // Volume Up/Down, Forward, Backward
+// A press or release code that has not been captured.
+inline constexpr std::uint32_t kNoCode = 0xFFFFFFFFu;
+
+// Display name of an action type as lists and captions show it; empty for types above 15.
+const char* HidActionName(std::uint8_t type);
+// True for the types that repeat while their button is held.
+bool IsRepeatingHidAction(std::uint8_t type);
+
+// One button of one HID device bound to one player command. The button is known only by the
+// CRC-32 codes of the report bytes it sends on press and, for repeating commands, on release.
+class THidAction {
+public:
+    THidAction() = default;
+    explicit THidAction(std::uint8_t actionType) : ActionType(actionType) {}
+    // Copies would carry the run-time Pressed flag along; Assign is the one way to copy.
+    THidAction(const THidAction&) = delete;
+    THidAction& operator=(const THidAction&) = delete;
+
+    std::uint8_t ActionType = atUnknown;
+    std::uint32_t PressCode = kNoCode;
+    std::uint32_t ReleaseCode = kNoCode;
+    std::int32_t DeviceIndex = -1; // position in the HID port's device list; -1 = none
+    // Run-time only, never saved or copied. While learning: bytes go to PressCode when true.
+    // While dispatching: the press of a repeating action was seen and its release is awaited.
+    bool Pressed = false;
+
+    // Copies type, codes and device; Pressed stays as it is.
+    void Assign(const THidAction& source);
+    const char* ActionName() const { return HidActionName(ActionType); }
+    void ResetCodes();
+    void AddCodeByte(std::uint8_t byte, bool toPress);
+    bool IsAssigned() const;
+    bool IsRepeatable() const { return IsRepeatingHidAction(ActionType); }
+    // A held repeating action waits for its release code; everything else matches its press.
+    bool Matches(std::uint32_t code) const;
+
+    // kvhid.ini form: type letter, press and release code as 8 capital hex digits each, device
+    // index in decimal, e.g. "CCADBBE3DFFFFFFFF0".
+    std::string ToText() const;
+    // Never fails: unreadable codes become kNoCode, an unreadable device index -1.
+    void FromText(std::string_view text);
+};

@@ -1,0 +1,131 @@
+#include "engine/hid_processor.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "engine/settings_file.h"
+#include "engine/settings_text.h"
+#include "framework/kv_error.h"
+
+namespace {
+
+// Only these positions are stored; later actions live in memory only.
+constexpr int kStoredActions = 32;
+// Values shorter than this are skipped: they cannot hold a letter and a code.
+constexpr std::size_t kShortestActionText = 3;
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+std::string ActionKey(int position) {
+    char key[16];
+    std::snprintf(key, sizeof key, "Action%.2u", static_cast<unsigned>(position));
+    return key;
+}
+
+} // namespace
+
+THidProcessor::THidProcessor() = default;
+
+THidProcessor::~THidProcessor() = default;
+
+const THidAction& THidProcessor::Actions(int index) const {
+    if (index < 0 || index >= Count())
+        throw EkvError("List index out of bounds (" + std::to_string(index) + ")");
+    return *actions_[static_cast<std::size_t>(index)];
+}
+
+THidAction& THidProcessor::Actions(int index) {
+    return const_cast<THidAction&>(std::as_const(*this).Actions(index));
+}
+
+THidAction& THidProcessor::Add(std::unique_ptr<THidAction> action) {
+    if (!action)
+        throw EkvError("No action to add");
+    actions_.push_back(std::move(action));
+    return *actions_.back();
+}
+
+std::unique_ptr<THidAction> THidProcessor::Delete(int index) {
+    Actions(index); // range check
+    const auto at = actions_.begin() + index;
+    std::unique_ptr<THidAction> action = std::move(*at);
+    actions_.erase(at);
+    return action;
+}
+
+void THidProcessor::Clear() {
+    actions_.clear();
+}
+
+THidAction& THidProcessor::ActionForType(std::uint8_t type) {
+    for (const auto& action : actions_)
+        if (action->ActionType == type)
+            return *action;
+    return Add(std::make_unique<THidAction>(type));
+}
+
+bool THidProcessor::SupportsAction(std::uint8_t type) const {
+    return type < kHidActionTypeCount && ((supportedActions_ >> type) & 1) != 0;
+}
+
+std::string THidProcessor::DefaultSettingsPath() const {
+    return ::DefaultSettingsPath(settingsFileName_);
+}
+
+std::string THidProcessor::ResolveSettingsPath(const std::string& fileName) const {
+    return TrimBlanks(fileName).empty() ? DefaultSettingsPath() : fileName;
+}
+
+bool THidProcessor::LoadSettings(const std::string& fileName) {
+    Clear();
+    try {
+        std::string content;
+        if (!PlatformSettingsStore().ReadWhole(ResolveSettingsPath(fileName), content))
+            return false;
+        ReadSettingsText(content);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool THidProcessor::SaveSettings(const std::string& fileName) {
+    try {
+        return WriteSettingsFile(PlatformSettingsStore(), ResolveSettingsPath(fileName),
+                                 SettingsText());
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void THidProcessor::ReadSettingsText(std::string_view content) {
+    // An editor may have saved the file with a UTF-8 mark, which would hide the first name.
+    if (content.starts_with(kUtf8Mark))
+        content.remove_prefix(kUtf8Mark.size());
+    for (int position = 0; position < kStoredActions; ++position) {
+        const std::string_view value =
+            TrimBlanks(SettingsValue(content, ActionKey(position)).value_or(""));
+        if (value.size() < kShortestActionText)
+            continue;
+        auto action = std::make_unique<THidAction>();
+        action->FromText(value);
+        if (SupportsAction(action->ActionType))
+            Add(std::move(action));
+    }
+    const auto number = [&](std::string_view name) {
+        return ParseDecimal32(TrimBlanks(SettingsValue(content, name).value_or("")));
+    };
+    deviceIndex_ = number("HidIndex").value_or(0);
+    extendedMode_ = number("Mode").value_or(0) != 0;
+}
+
+std::string THidProcessor::SettingsText() const {
+    std::string text = "HidIndex=" + std::to_string(deviceIndex_) + "\r\n";
+    text += extendedMode_ ? "Mode=-1\r\n" : "Mode=0\r\n";
+    for (int position = 0; position < Count() && position < kStoredActions; ++position) {
+        const std::string value = Actions(position).ToText();
+        text += ActionKey(position) + "=" + std::string(TrimBlanks(value)) + "\r\n";
+    }
+    return text;
+}
+
+void THidProcessor::ExecuteAction(std::uint8_t) {}

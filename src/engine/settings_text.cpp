@@ -1,0 +1,93 @@
+#include "engine/settings_text.h"
+
+#include <limits>
+
+namespace {
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+char FoldCase(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldCase(a[i]) != FoldCase(b[i]))
+            return false;
+    return true;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::optional<std::int32_t> ParseDecimal32(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return std::nullopt;
+    // Accumulate the magnitude in 64 bits and stop as soon as it leaves the 32-bit range, so
+    // that a line of any length is read in one pass without overflow.
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    const std::int64_t limit = negative ? kMax + 1 : kMax;
+    std::int64_t magnitude = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > limit)
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+std::optional<std::uint32_t> ParseHex32(std::string_view text) {
+    if (text.empty() || text.size() > 8)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : text) {
+        const int digit = HexDigit(c);
+        if (digit < 0)
+            return std::nullopt;
+        value = (value << 4) | static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
+std::optional<std::string_view> SettingsValue(std::string_view content, std::string_view name) {
+    while (!content.empty()) {
+        const std::size_t end = content.find_first_of("\r\n");
+        const std::string_view line = content.substr(0, end);
+        if (end == std::string_view::npos)
+            content = {};
+        else
+            content.remove_prefix(end + (content.compare(end, 2, "\r\n") == 0 ? 2 : 1));
+        const std::size_t equals = line.find('=');
+        if (equals != std::string_view::npos && SameName(line.substr(0, equals), name))
+            return line.substr(equals + 1);
+    }
+    return std::nullopt;
+}

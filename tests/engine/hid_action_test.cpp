@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include "engine/hid_action.h"
+
+namespace {
+
+TEST(HidAction, TypeTableNamesLettersAndRepeatingSet) {
+    const char* names[] = {"Unknown",  "Play/Pause", "Next",        "Previous",
+                           "Stop",     "Volume Up",  "Volume Down", "Forward",
+                           "Backward", "Play",       "Pause",       "Full Screen",
+                           "Eject",    "Mute",       "Shuffle",     "Repeat"};
+    for (int type = 0; type < kHidActionTypeCount; ++type) {
+        THidAction action(static_cast<std::uint8_t>(type));
+        EXPECT_STREQ(action.ActionName(), names[type]);
+        EXPECT_EQ(action.ToText()[0], 'A' + type);
+        EXPECT_EQ(action.IsRepeatable(), type >= 5 && type <= 8) << type;
+    }
+    EXPECT_STREQ(HidActionName(16), "");
+    EXPECT_FALSE(IsRepeatingHidAction(0xE5)); // the low bits alone must not make it repeat
+}
+
+TEST(HidAction, AssignedOnlyWithTypeCodeAndDevice) {
+    THidAction action(atNext);
+    EXPECT_FALSE(action.IsAssigned());
+    action.PressCode = 0;
+    EXPECT_FALSE(action.IsAssigned());
+    action.DeviceIndex = 0;
+    EXPECT_TRUE(action.IsAssigned());
+    action.ActionType = atUnknown;
+    EXPECT_FALSE(action.IsAssigned());
+}
+
+TEST(HidAction, AssignLeavesPressedAlone) {
+    THidAction source(atMute), target;
+    source.PressCode = 1, source.ReleaseCode = 2, source.DeviceIndex = 3, source.Pressed = true;
+    target.Assign(source);
+    EXPECT_EQ(target.ToText(), source.ToText());
+    EXPECT_FALSE(target.Pressed);
+}
+
+TEST(HidAction, CodesAndTheirMatching) {
+    THidAction action(atVolumeUp);
+    for (char c : std::string("abc"))
+        action.AddCodeByte(static_cast<std::uint8_t>(c), true);
+    EXPECT_EQ(action.PressCode, 0xCADBBE3Du);
+    EXPECT_EQ(action.ReleaseCode, kNoCode);
+    action.Pressed = true; // held, but no release code learned: the press code still counts
+    EXPECT_TRUE(action.Matches(0xCADBBE3Du));
+    action.AddCodeByte(0, false);
+    EXPECT_FALSE(action.Matches(0xCADBBE3Du));
+    EXPECT_TRUE(action.Matches(action.ReleaseCode));
+    action.ResetCodes();
+    EXPECT_EQ(action.ToText(), "FFFFFFFFFFFFFFFFF-1");
+}
+
+TEST(HidAction, TextForm) {
+    THidAction next(atNext);
+    next.PressCode = 0xCADBBE3D, next.DeviceIndex = 0;
+    EXPECT_EQ(next.ToText(), "CCADBBE3DFFFFFFFF0");
+
+    struct Case {
+        const char* text;
+        std::uint8_t type;
+        std::uint32_t press, release;
+        std::int32_t device;
+    } cases[] = {
+        {"Fcadbbe3d0000000A12", 5, 0xCADBBE3D, 0xA, 12},
+        {"G0000000100000002-2147483648", 6, 1, 2, INT32_MIN},
+        {"BxxxxxxxxyyyyyyyyZ", 1, kNoCode, kNoCode, -1},
+        {"C12345678123456789999999999", 2, 0x12345678, 0x12345678, -1}, // index out of range
+        {"D12", 3, 0x12, kNoCode, -1},                                  // short text
+        {"@0000000000000000", 0xFF, 0, 0, -1},                          // below 'A' wraps
+        {"", 0xBF, kNoCode, kNoCode, -1}, // a NUL letter, kept in the text form below
+    };
+    for (const Case& c : cases) {
+        THidAction action;
+        action.Pressed = true;
+        action.FromText(c.text);
+        EXPECT_EQ(action.ActionType, c.type) << c.text;
+        EXPECT_EQ(action.PressCode, c.press) << c.text;
+        EXPECT_EQ(action.ReleaseCode, c.release) << c.text;
+        EXPECT_EQ(action.DeviceIndex, c.device) << c.text;
+        EXPECT_TRUE(action.Pressed);
+        EXPECT_EQ(action.ToText().size(), 17u + std::to_string(action.DeviceIndex).size());
+    }
+}
+
+} // namespace

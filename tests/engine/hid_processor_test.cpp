@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "engine/hid_processor.h"
+#include "engine/settings_file.h"
+#include "framework/kv_error.h"
+
+namespace {
+
+// The player engine's set: everything but Full Screen, Eject, Shuffle and Repeat.
+class TPlayerLikeProcessor : public THidProcessor {
+public:
+    TPlayerLikeProcessor() { SetSupportedActions(0x27FF); }
+};
+
+std::string Lines(std::initializer_list<const char*> lines) {
+    std::string text;
+    for (const char* line : lines)
+        text += std::string(line) + "\r\n";
+    return text;
+}
+
+TEST(HidProcessor, ListOwnsActionsAndFindsTypes) {
+    THidProcessor engine;
+    EXPECT_EQ(engine.Count(), 0);
+    EXPECT_EQ(engine.SupportedActions(), 0xFFFF);
+    THidAction& first = engine.Add(std::make_unique<THidAction>(atMute));
+    engine.Add(std::make_unique<THidAction>(atMute));
+    EXPECT_EQ(&engine.ActionForType(atMute), &first);
+    THidAction& stop = engine.ActionForType(atStop);
+    EXPECT_EQ(&engine.ActionForType(atStop), &stop);
+    EXPECT_EQ(engine.Count(), 3);
+
+    std::unique_ptr<THidAction> taken = engine.Delete(0);
+    EXPECT_EQ(taken.get(), &first);
+    EXPECT_EQ(engine.Count(), 2);
+    EXPECT_EQ(&engine.Actions(1), &stop);
+    EXPECT_THROW(engine.Actions(2), EkvError);
+    EXPECT_THROW(engine.Delete(-1), EkvError);
+    engine.Clear();
+    EXPECT_EQ(engine.Count(), 0);
+}
+
+TEST(HidProcessor, WritesTheSettingsFormat) {
+    THidProcessor engine;
+    EXPECT_EQ(engine.SettingsText(), Lines({"HidIndex=-1", "Mode=0"}));
+    engine.SetExtendedMode(true);
+    for (int i = 0; i < 40; ++i)
+        engine.Add(std::make_unique<THidAction>(atNext)).DeviceIndex = i;
+    const std::string text = engine.SettingsText();
+    EXPECT_TRUE(text.starts_with(Lines({"HidIndex=-1", "Mode=-1", "Action00=CFFFFFFFFFFFFFFFF0"})));
+    EXPECT_NE(text.find("\r\nAction31=CFFFFFFFFFFFFFFFF31\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("Action32"), std::string::npos);
+}
+
+TEST(HidProcessor, ReadsAnySettingsText) {
+    TPlayerLikeProcessor engine;
+    engine.SetDeviceIndex(7);
+    engine.SetExtendedMode(true);
+    engine.ReadSettingsText("\xEF\xBB\xBFhidindex=  3 \nMODE=0\rAction05= CCADBBE3DFFFFFFFF0 \r\n"
+                            "Action00=F0000000100000002-1\r\n"
+                            "Action00=BFFFFFFFFFFFFFFFF9\r\nAction03=B1\r\n"
+                            "Action01=LFFFFFFFFFFFFFFFF0\r\nAction02=Q0\r\nAction04=@0\r\n"
+                            "Action06\r\nAction07=A=B=C\r\n");
+    EXPECT_EQ(engine.DeviceIndex(), 3);
+    EXPECT_FALSE(engine.ExtendedMode());
+    ASSERT_EQ(engine.Count(), 3); // dense, in key order, unsupported and unknown letters dropped
+    EXPECT_EQ(engine.Actions(0).ToText(), "F0000000100000002-1");
+    EXPECT_EQ(engine.Actions(1).ToText(), "CCADBBE3DFFFFFFFF0");
+    EXPECT_EQ(engine.Actions(2).ToText(), "AFFFFFFFFFFFFFFFF-1");
+    EXPECT_NE(engine.SettingsText().find("Action01=CCADBBE3DFFFFFFFF0\r\n"), std::string::npos);
+
+    for (const char* bad : {"HidIndex=99999999999\nMode=x", "HidIndex=5x", "Mode=", ""}) {
+        engine.SetExtendedMode(true);
+        engine.ReadSettingsText(bad);
+        EXPECT_EQ(engine.DeviceIndex(), 0) << bad;
+        EXPECT_FALSE(engine.ExtendedMode()) << bad;
+    }
+    engine.ReadSettingsText("Mode=5\n" + std::string(100000, '\xFF') +
+                            "\nAction00=" + std::string(100000, 'C'));
+    EXPECT_TRUE(engine.ExtendedMode());
+    EXPECT_EQ(engine.Count(), 4);
+}
+
+class SettingsFile : public testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("trelvon_engine_" + std::to_string(std::random_device{}()));
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+    std::string PathOf(const char* name) const { return (folder_ / name).string(); }
+    static std::string Content(const std::string& path) {
+        std::string text;
+        PlatformSettingsStore().ReadWhole(path, text);
+        return text;
+    }
+    std::filesystem::path folder_;
+};
+
+TEST_F(SettingsFile, SavesAndLoadsRoundTrip) {
+    const std::string path = PathOf("kvhid.ini");
+    THidProcessor engine;
+    EXPECT_FALSE(engine.LoadSettings(path)); // missing: nothing, previous values kept
+    EXPECT_EQ(engine.DeviceIndex(), -1);
+    engine.SetDeviceIndex(2);
+    engine.SetExtendedMode(true);
+    THidAction& up = engine.Add(std::make_unique<THidAction>(atVolumeUp));
+    up.PressCode = 0x12AB, up.ReleaseCode = 0x34CD, up.DeviceIndex = 1, up.Pressed = true;
+    ASSERT_TRUE(engine.SaveSettings(path));
+    EXPECT_EQ(Content(path), engine.SettingsText());
+
+    THidProcessor loaded;
+    loaded.Add(std::make_unique<THidAction>(atStop));
+    ASSERT_TRUE(loaded.LoadSettings(path));
+    EXPECT_EQ(loaded.SettingsText(), engine.SettingsText());
+    EXPECT_FALSE(loaded.Actions(0).Pressed);
+}
+
+// Makes the store fail at one step after doing the real work of the steps before it.
+class TFailingStore : public THidSettingsStore {
+public:
+    explicit TFailingStore(bool failReplace) : failReplace_(failReplace) {}
+    bool ReadWhole(const std::string& path, std::string& content) override {
+        return PlatformSettingsStore().ReadWhole(path, content);
+    }
+    bool WriteNew(const std::string& path, std::string_view content) override {
+        if (failReplace_)
+            return PlatformSettingsStore().WriteNew(path, content);
+        PlatformSettingsStore().WriteNew(path, content.substr(0, content.size() / 2));
+        return false; // disk full halfway
+    }
+    bool Replace(const std::string& source, const std::string& target) override {
+        return !failReplace_ && PlatformSettingsStore().Replace(source, target);
+    }
+    void Remove(const std::string& path) override { PlatformSettingsStore().Remove(path); }
+
+private:
+    bool failReplace_;
+};
+
+TEST_F(SettingsFile, FailedSaveLeavesTheOldFile) {
+    const std::string path = PathOf("kvhid.ini");
+    PlatformSettingsStore().WriteNew(path, "HidIndex=4\r\n");
+    for (bool failReplace : {false, true}) {
+        TFailingStore store(failReplace);
+        EXPECT_FALSE(WriteSettingsFile(store, path, std::string(5000, 'x')));
+        EXPECT_EQ(Content(path), "HidIndex=4\r\n");
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    }
+    // A real failure on the engine's own path: something else holds the temporary name.
+    std::filesystem::create_directory(path + ".tmp");
+    THidProcessor engine;
+    EXPECT_FALSE(engine.SaveSettings(path));
+    EXPECT_EQ(Content(path), "HidIndex=4\r\n");
+    EXPECT_FALSE(engine.SaveSettings(PathOf("missing\\folder/kvhid.ini")));
+}
+
+} // namespace
