@@ -9,6 +9,7 @@
 #include "engine/hid_processor.h"
 #include "hid/sim_test_support.h"
 #include "sim/sim_bus.h"
+#include "ui/frm_action_edit.h"
 #include "ui/frm_hid_action.h"
 #include "ui/kv_link_box.h"
 #include "ui/ui_ids.h"
@@ -121,6 +122,47 @@ TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
     EXPECT_EQ(dialog.Action.DeviceIndex, 1);
     EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xE9}}));
     EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
+}
+
+TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
+    TfmActionEdit dialog;
+    dialog.SupportedActions = 0x27FF;
+    dialog.DeviceNames = {"Remote A", "Remote B", "Remote C"};
+    const INT_PTR result = RunModal(dialog, [&] {
+        const HWND window = WaitForDialog("Action");
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(ComboItems(window, idEditPlayerAction),
+                  (std::vector<std::string>{"Unknown", "Play/Pause", "Next", "Previous", "Stop",
+                                            "Volume Up", "Volume Down", "Forward", "Backward",
+                                            "Play", "Pause", "Mute"}));
+        EXPECT_EQ(ComboItems(window, idEditActiveHid).front(), "Autodetect!");
+        EXPECT_EQ(ComboSelection(window, idEditActiveHid), 0);
+        EXPECT_EQ(ItemText(window, idEditStatus), "Unassigned");
+
+        Click(window, idEditAssign); // still "Unknown": only the warning
+        const HWND warning = WaitForDialog("Unknown Action");
+        ASSERT_NE(warning, nullptr);
+        EXPECT_NE(FindWindowExA(warning, nullptr, "Static", "Please select Action Type before ..."),
+                  nullptr);
+        PostMessageA(warning, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitGone(warning));
+
+        PickItem(window, idEditPlayerAction, 2); // Next
+        PickItem(window, idEditActiveHid, 3);    // the third device
+        Click(window, idEditAssign);
+        const HWND learning = WaitForDialog("HID Action: Next");
+        ASSERT_NE(learning, nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(3, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(3, {1, 0x01});
+        ASSERT_TRUE(WaitGone(learning));
+        EXPECT_EQ(ItemText(window, idEditStatus), "Assigned");
+        EXPECT_EQ(ComboSelection(window, idEditActiveHid), 3);
+        Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dialog.Action.ActionType, atNext);
+    EXPECT_EQ(dialog.Action.DeviceIndex, 2);
+    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0x01}}));
 }
 
 } // namespace
