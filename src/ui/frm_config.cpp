@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <string>
 
 #include "shell/file_version.h"
 #include "ui/action_icons.h"
@@ -100,6 +101,25 @@ LRESULT CALLBACK LinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return CallWindowProcA(previous, window, message, wParam, lParam);
 }
 
+// The colour in the middle of a tab control's page area, as the control paints it.
+COLORREF PageColor(HWND tabs) {
+    RECT page{};
+    GetClientRect(tabs, &page);
+    const HDC screen = GetDC(tabs);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, page.right, page.bottom);
+    ReleaseDC(tabs, screen);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    FillRect(memory, &page, GetSysColorBrush(COLOR_BTNFACE));
+    SendMessageA(tabs, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                 PRF_CLIENT | PRF_ERASEBKGND);
+    const COLORREF color = GetPixel(memory, page.right / 2, page.bottom - 8);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return color == CLR_INVALID ? GetSysColor(COLOR_BTNFACE) : color;
+}
+
 void OpenInBrowser(HWND owner, const char* address) {
     ShellExecuteA(owner, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
 }
@@ -156,6 +176,16 @@ HWND TfmConfig::AddLink(TPage page, const char* text, int x, int y, int width, i
 
 void TfmConfig::FormCreate() {
     img16_ = CreateActionImageList();
+    // At the bottom of the z-order, so that it never paints over the pages' controls.
+    const HWND pages =
+        AddControl(WC_TABCONTROLA, "", WS_TABSTOP | WS_CLIPSIBLINGS, 4, 4, 472, 241, idPages);
+    for (int page = 0; page < kPageCount; ++page) {
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<char*>(kPageCaptions[page]);
+        SendMessageA(pages, TCM_INSERTITEMA, page, reinterpret_cast<LPARAM>(&item));
+    }
+    pageColor_ = PageColor(pages);
     CreateSimplePage();
     CreateExtendedPage();
     CreateHidPage();
@@ -163,9 +193,6 @@ void TfmConfig::FormCreate() {
     AddLink(kPageCount, "Powered by kvLink Lib", 8, 258, 200, 13, idPowered, DialogFont(true));
     AddControl("BUTTON", "&OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 316, 250, 75, 25, IDOK);
     AddControl("BUTTON", "&Cancel", WS_TABSTOP | BS_PUSHBUTTON, 398, 250, 75, 25, IDCANCEL);
-    // Last and at the bottom of the z-order, so that it never paints over the pages' controls.
-    const HWND pages =
-        AddControl(WC_TABCONTROLA, "", WS_TABSTOP | WS_CLIPSIBLINGS, 4, 4, 472, 241, idPages);
     SetWindowPos(pages, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     reports_.SetWindow(Handle());
     created_ = true;

@@ -87,6 +87,8 @@ private:
     // before that are dropped.
     std::atomic<std::uint32_t> session_{0};
     bool created_ = false;
+    // What the tab control paints its page area with: plain or themed, the page's labels match.
+    COLORREF pageColor_ = CLR_INVALID;
 };
 
 // config's dialog: TfmConfig over `engine`, modal, without an owner.

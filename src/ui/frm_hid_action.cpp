@@ -26,8 +26,10 @@ TfmHidAction::~TfmHidAction() {
 
 void TfmHidAction::FormCreate() {
     AddControl(ANIMATE_CLASSA, "", ACS_TRANSPARENT | ACS_CENTER, 12, 12, 16, 16, idActionAnimate);
-    Animate_OpenEx(Control(idActionAnimate), GetModuleHandleA("shell32.dll"),
-                   MAKEINTRESOURCEA(kSearchAnimation));
+    // A system without the animation shows none.
+    if (!Animate_OpenEx(Control(idActionAnimate), GetModuleHandleA("shell32.dll"),
+                        MAKEINTRESOURCEA(kSearchAnimation)))
+        ShowWindow(Control(idActionAnimate), SW_HIDE);
     AddControl("STATIC", "Please press needed button on your HID device", SS_LEFT, 40, 8, 349, 34,
                idActionMessage, DialogFont(true, 10));
     AddControl(PROGRESS_CLASSA, "", 0, 8, 50, 381, 17, idActionProgress);

@@ -106,10 +106,12 @@ HWND TkvDialog::AddControl(const char* windowClass, const char* text, DWORD styl
 
 void TkvDialog::SetControlColors(HWND control, COLORREF text, COLORREF background) {
     TColors& colors = colors_[control];
-    if (colors.Background != nullptr)
-        DeleteObject(colors.Background);
     colors.Text = text;
-    colors.Background = background == CLR_INVALID ? nullptr : CreateSolidBrush(background);
+    if (background != CLR_INVALID) {
+        if (colors.Background != nullptr)
+            DeleteObject(colors.Background);
+        colors.Background = CreateSolidBrush(background);
+    }
     InvalidateRect(control, nullptr, TRUE);
 }
 

@@ -35,7 +35,8 @@ protected:
 
     HWND AddControl(const char* windowClass, const char* text, DWORD style, int x, int y, int width,
                     int height, int id, HFONT font = nullptr, DWORD exStyle = 0);
-    // Text colour (and background, CLR_INVALID for the dialog's own) of a static control.
+    // Text colour of a static control (labels, check boxes, read-only edits), and its
+    // background; CLR_INVALID keeps the background set before, or the dialog's own.
     void SetControlColors(HWND control, COLORREF text, COLORREF background = CLR_INVALID);
     void SetCaption(const std::string& text) { SetWindowTextA(handle_, text.c_str()); }
 
