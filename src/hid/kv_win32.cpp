@@ -106,6 +106,21 @@ bool CancelPendingIo(HANDLE handle, OVERLAPPED* overlapped) {
     return GetLastError() == ERROR_NOT_FOUND;
 }
 
+std::string SystemErrorText(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result;
+    if (text != nullptr) {
+        result.assign(text, length);
+        LocalFree(text);
+    }
+    while (!result.empty() && static_cast<unsigned char>(result.back()) <= ' ')
+        result.pop_back();
+    return result;
+}
+
 std::string GetKeyPath(HKEY key, HKEY* root) {
     std::string result;
     if (key == nullptr || key == static_cast<HKEY>(INVALID_HANDLE_VALUE))

@@ -21,6 +21,9 @@ bool WaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD& transferred, D
 // cannot be done (Windows XP lacks CancelIoEx): the caller must close the handle instead.
 bool CancelPendingIo(HANDLE handle, OVERLAPPED* overlapped);
 
+// The system's message text for an error code, without its line break; empty when unknown.
+std::string SystemErrorText(DWORD code);
+
 // The key's path as the registry names it. With `root`, a path below HKEY_LOCAL_MACHINE or a
 // user's hive is made relative and `root` receives that hive (0 for any other key).
 std::string GetKeyPath(HKEY key, HKEY* root = nullptr);

@@ -1,5 +1,6 @@
 // The bindings against Wine's own libraries. Wine 8 offers no real device, but lists its own
 // virtual HID mouse and keyboard (vendor 845E); whatever it lists must come through whole.
+#include "hid/kv_hid.h"
 #include "hid/kv_hid_w32.h"
 #include "hid/kv_win32_di.h"
 
@@ -29,6 +30,18 @@ TEST(SystemLibraries, BindAndFindNoDevice) {
     }
     EXPECT_EQ(HidGetProductString(INVALID_HANDLE_VALUE), "");
     EXPECT_EQ(HidGetPreparsedData(INVALID_HANDLE_VALUE), nullptr);
+}
+
+TEST(SystemLibraries, ThePortLoadsWhateverIsListedWithoutError) {
+    TkvHid port;
+    EXPECT_NO_THROW(port.DeviceListChanged());
+    for (std::int32_t i = 0; i < port.DeviceCount(); ++i) {
+        const TkvHidDevice* device = port.GetHidDevice(i);
+        ASSERT_NE(device, nullptr);
+        EXPECT_FALSE(device->FriendlyName.empty()) << device->DevicePath;
+        EXPECT_EQ(device->fPpd, nullptr);
+    }
+    EXPECT_EQ(port.CurrentDevice(), port.GetHidDevice(0));
 }
 
 TEST(SystemLibraries, UnloadFreesWhatWasLoaded) {

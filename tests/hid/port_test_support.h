@@ -1,0 +1,137 @@
+#pragma once
+// Helpers of the HID port tests: what a port delivered, and the process's threads, handles and
+// preparsed data, to see that nothing is left behind.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hid/kv_hid.h"
+#include "sim/sim_bus.h"
+#include "sim_test_support.h"
+#include "support/recording_log.h"
+#include "support/win_test_support.h"
+
+// The reports and closes of one port, with the threads they came on.
+class TPortWatch {
+public:
+    void Attach(TkvHid& port) {
+        port.OnAfterReceive = [this](TkvBaseIO*, const void* buffer, std::uint32_t count) {
+            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+            std::lock_guard lock(mutex_);
+            reports_.emplace_back(bytes, bytes + count);
+            receiveThreads_.push_back(GetCurrentThreadId());
+        };
+        port.OnClose = [this](TkvBaseIO*) {
+            closeThread_ = GetCurrentThreadId();
+            ++closes_;
+        };
+    }
+
+    std::vector<TSimReport> Reports() const {
+        std::lock_guard lock(mutex_);
+        return reports_;
+    }
+    std::vector<DWORD> ReceiveThreads() const {
+        std::lock_guard lock(mutex_);
+        return receiveThreads_;
+    }
+    std::size_t Count() const {
+        std::lock_guard lock(mutex_);
+        return reports_.size();
+    }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        reports_.clear();
+        receiveThreads_.clear();
+    }
+    bool WaitForReports(std::size_t count, DWORD timeoutMs = 5000) const {
+        return PumpUntil([&] { return Count() >= count; }, timeoutMs);
+    }
+    int Closes() const { return closes_; }
+    DWORD CloseThread() const { return closeThread_; }
+    bool WaitForCloses(int count, DWORD timeoutMs = 5000) const {
+        return PumpUntil([&] { return closes_ >= count; }, timeoutMs);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<TSimReport> reports_;
+    std::vector<DWORD> receiveThreads_;
+    std::atomic<int> closes_{0};
+    std::atomic<DWORD> closeThread_{0};
+};
+
+// Threads of this process, from a Toolhelp snapshot.
+inline std::size_t ProcessThreadCount() {
+    TkvHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    std::size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
+         more = Thread32Next(snapshot.Get(), &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    return count;
+}
+
+// Open handles of this process. Wine answers GetProcessHandleCount with 0, so the handle values
+// are probed as well; both systems hand out the lowest free values first.
+inline DWORD ProcessHandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
+        return count;
+    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
+        DWORD flags = 0;
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    }
+    return count;
+}
+
+// Waits until the thread and handle counts are back at the given ones; the simulator notices a
+// closed connection on its own time.
+inline bool CountsSettle(std::size_t threads, DWORD handles) {
+    return PumpUntil(
+        [&] { return ProcessThreadCount() == threads && ProcessHandleCount() == handles; }, 5000);
+}
+
+// Preparsed data the HID double handed out and did not get back.
+inline LONG PreparsedDataHeld() {
+    const HMODULE hid = GetModuleHandleA("hid.dll");
+    const auto count = reinterpret_cast<LONG(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(hid, "TrelvonSimPreparsedCount")));
+    return count != nullptr ? count() : -1;
+}
+
+// A port on the simulated bus with a recording log; the port goes before the bus.
+class PortTest : public testing::Test {
+protected:
+    PortTest() : port_(std::make_unique<TkvHid>()) { port_->SetLog(&log_); }
+
+    TkvHid& Port() { return *port_; }
+    // Loads the list, selects `index`, opens and waits until the device sees the connection.
+    void Open(int id, std::int32_t index = 0) {
+        Port().DeviceListChanged();
+        Port().SetDeviceIndex(index);
+        Port().SetActive(true);
+        ASSERT_TRUE(WaitConnected(id));
+    }
+    // Some client holds the device open. A failed open of a read-only device may leave a stale
+    // connection behind in the simulator, so the count is not exact.
+    bool WaitConnected(int id) {
+        return PumpUntil([&] { return bus_.Connections(id) >= 1; }, 3000);
+    }
+    bool LogHas(const std::string& text) const { return log_.Contains(text); }
+
+    TBindingReset reset_;
+    TSimBus bus_;
+    TkvRecordingLog log_;
+    TPortWatch watch_;
+    std::unique_ptr<TkvHid> port_;
+};
