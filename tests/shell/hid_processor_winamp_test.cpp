@@ -86,6 +86,28 @@ private:
     std::thread thread_;
 };
 
+// Texts written to the debugger output on this thread while it lives: OutputDebugStringA raises
+// an exception that a vectored handler sees before anyone else.
+class TDebuggerOutput {
+public:
+    TDebuggerOutput() : handler_(AddVectoredExceptionHandler(1, &Handler)) { Texts().clear(); }
+    ~TDebuggerOutput() { RemoveVectoredExceptionHandler(handler_); }
+    static std::vector<std::string>& Texts() {
+        static thread_local std::vector<std::string> texts;
+        return texts;
+    }
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+        if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2)
+            Texts().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]),
+                                 record.ExceptionInformation[0] - 1);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    void* handler_;
+};
+
 class PlayerBridge : public testing::Test {
 protected:
     PlayerBridge() { engine_.SetPlayerWindow(player_.Window()); }
@@ -128,8 +150,18 @@ TEST_F(PlayerBridge, PlayPauseAsksThePlayStateAndMuteToggles) {
 }
 
 TEST_F(PlayerBridge, FullScreenSendsItsSequenceWithTheFlagBlock) {
+    TDebuggerOutput output;
     player_.FullScreen = 1;
+    engine_.SetPlayerWindow(reinterpret_cast<HWND>(0xAB12));
     engine_.ExecuteAction(atFullScreen);
+    EXPECT_EQ(output.Texts(),
+              (std::vector<std::string>{"player hWnd:0000AB12", "IS Full Screen eee ?:0",
+                                        "Full Screen 223332 !!!"}));
+    engine_.SetPlayerWindow(player_.Window());
+    engine_.ExecuteAction(atFullScreen);
+    ASSERT_EQ(output.Texts().size(), 7u);
+    EXPECT_EQ(output.Texts()[4], "IS Full Screen eee ?:1");
+    EXPECT_EQ(output.Texts()[5], "VIDEO hWnd:" + output.Texts()[3].substr(12));
     EXPECT_EQ(player_.Take(3),
               (std::vector<TMessage>{{WM_USER, 0, IPC_IS_FULLSCREEN, true},
                                      {WM_USER, 1, IPC_SET_VIS_FS_FLAG, true},
