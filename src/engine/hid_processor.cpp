@@ -5,6 +5,7 @@
 
 #include "engine/settings_file.h"
 #include "engine/settings_text.h"
+#include "framework/kv_crc.h"
 #include "framework/kv_error.h"
 
 namespace {
@@ -21,9 +22,25 @@ std::string ActionKey(int position) {
     return key;
 }
 
+// A repeating action whose press was seen and whose release is awaited; device and mode play no
+// part, so a hold goes on repeating across a reopen of the devices.
+bool HeldForRepeat(const THidAction& action) {
+    return action.Pressed && action.ReleaseCode != kNoCode && action.IsRepeatable() &&
+           action.IsAssigned();
+}
+
 } // namespace
 
-THidProcessor::THidProcessor() = default;
+std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
+                               std::size_t count) {
+    if (!continuesBurst)
+        code = kCrcStart;
+    for (std::size_t i = 0; i < count; ++i)
+        code = kvcrc(code, bytes[i]);
+    return code;
+}
+
+THidProcessor::THidProcessor() : dispatcher_(CreateHidDispatcher(*this)) {}
 
 THidProcessor::~THidProcessor() = default;
 
@@ -56,10 +73,16 @@ void THidProcessor::Clear() {
     actions_.clear();
 }
 
-THidAction& THidProcessor::ActionForType(std::uint8_t type) {
+const THidAction* THidProcessor::FirstActionOfType(std::uint8_t type) const {
     for (const auto& action : actions_)
         if (action->ActionType == type)
-            return *action;
+            return action.get();
+    return nullptr;
+}
+
+THidAction& THidProcessor::ActionForType(std::uint8_t type) {
+    if (const THidAction* action = FirstActionOfType(type))
+        return const_cast<THidAction&>(*action);
     return Add(std::make_unique<THidAction>(type));
 }
 
@@ -129,3 +152,85 @@ std::string THidProcessor::SettingsText() const {
 }
 
 void THidProcessor::ExecuteAction(std::uint8_t) {}
+
+void THidProcessor::OpenDevices() {
+    if (dispatcher_)
+        dispatcher_->OpenDevices();
+}
+
+void THidProcessor::CloseDevices() {
+    // Held actions stay held: after a reopen their next burst is still taken as the release.
+    SetRepeating(false);
+    if (dispatcher_)
+        dispatcher_->CloseDevices();
+}
+
+void THidProcessor::ReopenDevices() {
+    CloseDevices();
+    OpenDevices();
+}
+
+THidAction* THidProcessor::FindAction(std::uint32_t code, std::int32_t device) {
+    for (const auto& action : actions_) {
+        if (action->DeviceIndex != device || !action->Matches(code))
+            continue;
+        // Simple mode serves one binding per command: the one the Simple page edits.
+        if (extendedMode_ || FirstActionOfType(action->ActionType) == action.get())
+            return action.get();
+    }
+    return nullptr;
+}
+
+void THidProcessor::CompleteBurst(std::uint32_t code, std::int32_t device) {
+    THidAction* action = FindAction(code, device);
+    if (action == nullptr || action->ActionType == atUnknown)
+        return;
+    const std::uint8_t type = action->ActionType;
+    const bool toggles = action->IsRepeatable() && action->ReleaseCode != kNoCode;
+    // Toggled before the command runs: the command may wait for the player, and the action must
+    // not be touched after anything outside the engine had a chance to edit the list.
+    const bool nowHeld = toggles && (action->Pressed = !action->Pressed);
+    ExecuteAction(type);
+    if (nowHeld)
+        StartRepeat();
+    else if (toggles)
+        StopRepeatIfIdle();
+}
+
+bool THidProcessor::AnyActionHeld() const {
+    for (const auto& action : actions_)
+        if (HeldForRepeat(*action))
+            return true;
+    return false;
+}
+
+void THidProcessor::StartRepeat() {
+    SetRepeating(true);
+    repeatTicks_ = 0;
+}
+
+void THidProcessor::RepeatTick() {
+    ++repeatTicks_;
+    bool anyHeld = false;
+    // By position: a command may wait for the player, and the list is read afresh each step.
+    for (int i = 0; i < Count(); ++i) {
+        const THidAction& action = Actions(i);
+        if (HeldForRepeat(action)) {
+            anyHeld = true;
+            ExecuteAction(action.ActionType);
+        }
+    }
+    if (!anyHeld || repeatTicks_ >= kMaxRepeatTicks)
+        SetRepeating(false);
+}
+
+void THidProcessor::StopRepeatIfIdle() {
+    if (!AnyActionHeld())
+        SetRepeating(false);
+}
+
+void THidProcessor::SetRepeating(bool value) {
+    repeating_ = value;
+    if (dispatcher_)
+        dispatcher_->SetRepeatTimerEnabled(value);
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -8,10 +9,36 @@
 
 #include "engine/hid_action.h"
 
-// The report dispatcher (device handlers with their ports, the burst and repeat timers) needs the
-// system and is built only for Windows. The engine holds it through this incomplete type so that
-// this header, and everything platform-free that includes it, never sees a system header.
-class THidDispatcher;
+class THidProcessor;
+
+// The engine's system side: one handler per device in use with its port and burst timer, the
+// repeat timer, and the window that carries reports from the monitoring threads to the UI thread.
+// Only Windows has one (engine/hid_dispatcher.h). Elsewhere the engine serves no devices, and the
+// matching, burst and repeat rules below run on their own, which is how they are tested.
+class THidDispatcher {
+public:
+    virtual ~THidDispatcher() = default;
+    // One handler per distinct device that an action uses and that exists, in order of first use.
+    virtual void OpenDevices() = 0;
+    // Every port closed and its monitoring thread ended; reports still on their way are dropped.
+    virtual void CloseDevices() = 0;
+    // Off; or on for a fresh period, also when it was running.
+    virtual void SetRepeatTimerEnabled(bool enabled) = 0;
+};
+
+// The platform's dispatcher for `engine`, or none where there are no devices to serve.
+std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine);
+
+// Reports of one device less than this apart form one burst, reduced to one code.
+inline constexpr std::uint32_t kBurstSilenceMs = 300;
+// A held repeating button runs its command again this often, at most kMaxRepeatTicks times.
+inline constexpr std::uint32_t kRepeatIntervalMs = 500;
+inline constexpr std::int32_t kMaxRepeatTicks = 64;
+
+// The burst code after one more report: a report that opens a burst starts from the CRC start
+// value, one that continues it goes on from `code`; its bytes are added in order.
+std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
+                               std::size_t count);
 
 // The action engine: the ordered list of actions it owns, the device chosen in the configuration
 // dialog, the Simple/Extended mode and their settings file. List order is the order of kvhid.ini
@@ -61,18 +88,42 @@ public:
     // Carries out the command of an action type; the engine itself has no command to run.
     virtual void ExecuteAction(std::uint8_t type);
 
+    // --- dispatching ---
+    THidDispatcher* Dispatcher() const { return dispatcher_.get(); }
+    // May raise EkvError from a port that fails to open; ports opened before it stay open.
+    void OpenDevices();
+    void CloseDevices();
+    void ReopenDevices();
+    // The action a burst code from `device` stands for: the first in list order that matches,
+    // and in Simple mode only among the first actions of their type.
+    THidAction* FindAction(std::uint32_t code, std::int32_t device);
+    // What a completed burst does: carries out the matching action, and for a repeating action
+    // with a release code toggles between held (repeating) and released.
+    void CompleteBurst(std::uint32_t code, std::int32_t device);
+    void StartRepeat();
+    // Runs every held repeating action once; stops when none is held or after kMaxRepeatTicks.
+    void RepeatTick();
+    void StopRepeatIfIdle();
+    std::int32_t RepeatTicks() const { return repeatTicks_; }
+    bool Repeating() const { return repeating_; }
+
 protected:
     void SetSupportedActions(std::uint16_t value) { supportedActions_ = value; }
 
 private:
     std::string ResolveSettingsPath(const std::string& fileName) const;
+    const THidAction* FirstActionOfType(std::uint8_t type) const;
+    bool AnyActionHeld() const;
+    void SetRepeating(bool value);
 
     std::vector<std::unique_ptr<THidAction>> actions_;
     std::uint16_t supportedActions_ = kAllHidActions;
     std::int32_t deviceIndex_ = -1;
     bool extendedMode_ = false;
     std::string settingsFileName_ = "kvhid.ini";
+    std::int32_t repeatTicks_ = 0;
+    bool repeating_ = false;
     // Declared last so that it goes first: the dispatcher closes its devices before the actions
-    // it serves are destroyed. The unit that defines THidDispatcher supplies the deleter.
-    std::unique_ptr<THidDispatcher, void (*)(THidDispatcher*)> dispatcher_{nullptr, nullptr};
+    // it serves are destroyed.
+    std::unique_ptr<THidDispatcher> dispatcher_;
 };

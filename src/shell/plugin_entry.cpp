@@ -1,8 +1,142 @@
 #include "shell/plugin_entry.h"
 
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "hid/kv_win32_di.h"
+#include "shell/file_version.h"
+#include "shell/hid_processor_winamp.h"
+
+// The module that contains this code.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace {
-HINSTANCE g_pluginModule = nullptr;
+
+constexpr char kErrorCaption[] = "Error!";
+// Shown for a failure that carries no text of its own.
+constexpr char kUnexpectedError[] = "An unexpected error occurred.";
+
+HINSTANCE pluginModule = nullptr;
+winampGeneralPurposePlugin header{};
+// The record points here for the life of the module: a player may keep the pointer, so the text
+// is rewritten in place and never moves.
+char description[128] = "";
+std::unique_ptr<TWinampHidProcessor> engine;
+
+int Init();
+void Config();
+void Quit();
+
+std::string ModuleFileName() {
+    char name[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameA(PluginModule(), name, MAX_PATH);
+    return std::string(name, length < MAX_PATH ? length : 0);
 }
 
-void SetPluginModule(HINSTANCE module) { g_pluginModule = module; }
-HINSTANCE PluginModule() { return g_pluginModule; }
+void FillDescription() {
+    std::string version;
+    try {
+        version = FileVersionText(ModuleFileName());
+    } catch (...) {
+        // Without version information the description ends after the "v".
+    }
+    std::snprintf(description, sizeof description, "Quorivex HID Plugin v%s", version.c_str());
+}
+
+void ShowError(const char* text) {
+    MessageBoxA(header.hwndParent, text != nullptr && *text != 0 ? text : kUnexpectedError,
+                kErrorCaption, MB_OK);
+}
+
+int Init() {
+    try {
+        return GetEngine() != nullptr ? 0 : -1;
+    } catch (...) {
+        return -1;
+    }
+}
+
+void Config() {
+    try {
+        TWinampHidProcessor* current = GetEngine();
+        if (current == nullptr) {
+            MessageBoxA(header.hwndParent, "HID class is not initialized.", kErrorCaption, MB_OK);
+            return;
+        }
+        ShowConfigDialog(*current);
+    } catch (const std::exception& error) {
+        ShowError(error.what());
+    } catch (...) {
+        ShowError(nullptr);
+    }
+}
+
+void Quit() {
+    try {
+        ReleaseEngine();
+        // FreeLibrary is not allowed in DllMain, and the player may unload the module right
+        // after this call.
+        UnloadHidLibraries();
+    } catch (...) {
+        // The player is going on without the plug-in either way.
+    }
+}
+
+} // namespace
+
+void SetPluginModule(HINSTANCE module) {
+    pluginModule = module;
+}
+
+HINSTANCE PluginModule() {
+    return pluginModule != nullptr ? pluginModule : reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
+
+extern "C" winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() {
+    try {
+        FillDescription();
+    } catch (...) {
+        description[0] = 0;
+    }
+    header.version = GPPHDR_VER;
+    header.description = description;
+    header.init = &Init;
+    header.config = &Config;
+    header.quit = &Quit;
+    return &header;
+}
+
+TWinampHidProcessor* GetEngine() {
+    if (engine)
+        return engine.get();
+    try {
+        engine = std::make_unique<TWinampHidProcessor>();
+        engine->SetPlayerWindow(header.hwndParent);
+        engine->LoadSettings();
+        engine->ReopenDevices();
+        return engine.get();
+    } catch (...) {
+        // Threads and ports go while the slot still holds the engine, so that nothing that runs
+        // during the joins can start a second one; then the windows and timers with the engine.
+        ReleaseEngine();
+        return nullptr;
+    }
+}
+
+void ReleaseEngine() {
+    if (!engine)
+        return;
+    try {
+        engine->CloseDevices();
+    } catch (...) {
+        // Destroying the engine closes whatever is still open.
+    }
+    engine.reset();
+}
+
+void ShowConfigDialog(TWinampHidProcessor&) {
+    // The configuration dialog (TfmConfig) is created here, shown modally over the engine and
+    // destroyed again. It comes with the configuration UI; until then config ends here.
+}

@@ -1,6 +1,25 @@
 #pragma once
 #include <windows.h>
 
-// The module handle of gen_trelvon.dll, recorded by DllMain.
+#include "shell/winamp.h"
+
+class TWinampHidProcessor;
+
+// The module handle of gen_trelvon.dll, recorded by DllMain; this module's own handle before.
 void SetPluginModule(HINSTANCE module);
 HINSTANCE PluginModule();
+
+// The player's one way in: the header record, with the description rebuilt in place and the
+// three entry points filled in. cdecl, exported undecorated.
+extern "C" __declspec(dllexport) winampGeneralPurposePlugin* winampGetGeneralPurposePlugin();
+
+// The one engine of the module, created on first use with the player window of the record and
+// the settings of kvhid.ini, its devices opened. None when that failed; nothing of a failed
+// attempt is left behind, and the next call tries again.
+TWinampHidProcessor* GetEngine();
+// Destroys the engine, swallowing its errors; the slot is empty afterwards.
+void ReleaseEngine();
+
+// The configuration dialog over `engine`, modal, without an owner. It saves the settings and
+// reopens the devices itself when closed with OK. Errors reach config(), which shows them.
+void ShowConfigDialog(TWinampHidProcessor& engine);

@@ -1,0 +1,229 @@
+#include "engine/hid_dispatcher.h"
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+#include "framework/kv_error.h"
+
+// The module that contains this code: the plug-in DLL, or a test program.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+constexpr char kReportWindowClass[] = "THidReportWindow";
+// wParam: the serial of the handler whose port read the report; lParam: its TPostedReport.
+constexpr UINT kReportMessage = WM_APP + 1;
+
+HINSTANCE ThisModule() {
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
+
+std::atomic<long> reportsInFlight{0};
+
+// A copy of one report on its way to the UI thread: the port's buffer is reused for the next
+// read as soon as the receive call returns.
+struct TPostedReport {
+    TPostedReport(const void* buffer, std::uint32_t count)
+        : Bytes(static_cast<const std::uint8_t*>(buffer),
+                static_cast<const std::uint8_t*>(buffer) + count) {
+        ++reportsInFlight;
+    }
+    ~TPostedReport() { --reportsInFlight; }
+    TPostedReport(const TPostedReport&) = delete;
+    TPostedReport& operator=(const TPostedReport&) = delete;
+
+    std::vector<std::uint8_t> Bytes;
+};
+
+std::unique_ptr<TPostedReport> TakeReport(LPARAM lParam) {
+    return std::unique_ptr<TPostedReport>(reinterpret_cast<TPostedReport*>(lParam));
+}
+
+// The class is registered while this module has report windows, so that the module can be
+// unloaded after quit and loaded again without a class left behind that points into freed code.
+std::mutex classMutex;
+int classUsers = 0;
+
+void AcquireReportWindowClass(WNDPROC proc) {
+    std::lock_guard lock(classMutex);
+    if (classUsers == 0) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = proc;
+        wc.hInstance = ThisModule();
+        wc.lpszClassName = kReportWindowClass;
+        if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            throw EkvError("Cannot register the report window class");
+    }
+    ++classUsers;
+}
+
+void ReleaseReportWindowClass() {
+    std::lock_guard lock(classMutex);
+    if (--classUsers == 0)
+        UnregisterClassA(kReportWindowClass, ThisModule());
+}
+
+} // namespace
+
+std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine) {
+    return std::make_unique<THidPortDispatcher>(engine);
+}
+
+THidPortDispatcher& PortDispatcher(THidProcessor& engine) {
+    auto* dispatcher = dynamic_cast<THidPortDispatcher*>(engine.Dispatcher());
+    if (dispatcher == nullptr)
+        throw EkvError("The engine serves no devices");
+    return *dispatcher;
+}
+
+THidDevicehandler::THidDevicehandler(std::uint32_t serial) : Serial(serial) {
+    BurstTimer.SetEnabled(false);
+    BurstTimer.SetInterval(kBurstSilenceMs);
+    Port.DeviceListChanged();
+    Port.SetTag(static_cast<std::intptr_t>(serial));
+}
+
+THidPortDispatcher::THidPortDispatcher(THidProcessor& engine) : engine_(engine) {
+    repeatTimer_.SetEnabled(false);
+    repeatTimer_.SetInterval(kRepeatIntervalMs);
+    repeatTimer_.SetOnTimer([this](TkvTimer*) { engine_.RepeatTick(); });
+
+    AcquireReportWindowClass(&THidPortDispatcher::WindowProc);
+    reportWindow_ = CreateWindowExA(0, kReportWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    ThisModule(), nullptr);
+    if (reportWindow_ == nullptr) {
+        ReleaseReportWindowClass();
+        throw EkvError("Cannot create the report window");
+    }
+    SetWindowLongPtrA(reportWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+THidPortDispatcher::~THidPortDispatcher() {
+    try {
+        CloseDevices();
+    } catch (...) {
+        // The ports are gone with their handlers whatever the close said.
+    }
+    repeatTimer_.SetEnabled(false);
+    DropPendingReports();
+    SetWindowLongPtrA(reportWindow_, GWLP_USERDATA, 0);
+    DestroyWindow(reportWindow_);
+    ReleaseReportWindowClass();
+}
+
+void THidPortDispatcher::OpenDevices() {
+    enumerationPort_.DeviceListChanged();
+    for (int i = 0; i < engine_.Count(); ++i) {
+        const std::int32_t device = engine_.Actions(i).DeviceIndex;
+        if (device < 0 || FindDeviceHandler(device) != nullptr ||
+            device >= enumerationPort_.DeviceCount())
+            continue;
+        THidDevicehandler& handler =
+            *handlers_.emplace_back(std::make_unique<THidDevicehandler>(++lastSerial_));
+        handler.Port.SetDeviceIndex(device);
+        handler.Port.OnAfterReceive = [this](TkvBaseIO* port, const void* buffer,
+                                             std::uint32_t count) {
+            HandleReport(port, buffer, count);
+        };
+        handler.BurstTimer.SetOnTimer([this](TkvTimer* timer) { BurstComplete(timer); });
+        handler.Port.SetActive(true);
+    }
+}
+
+void THidPortDispatcher::CloseDevices() {
+    repeatTimer_.SetEnabled(false);
+    // Out of the list first: a tick or report handled while a monitoring thread is being joined
+    // finds no handler.
+    std::vector<std::unique_ptr<THidDevicehandler>> closing;
+    closing.swap(handlers_);
+    for (const auto& handler : closing)
+        handler->Port.SetActive(false);
+    closing.clear();
+    // Every monitoring thread has ended: nothing posts any more, and what was posted is stale.
+    DropPendingReports();
+}
+
+void THidPortDispatcher::SetRepeatTimerEnabled(bool enabled) {
+    // Off and on again: a fresh period even when it was running.
+    repeatTimer_.SetEnabled(false);
+    if (enabled) {
+        repeatTimer_.SetInterval(kRepeatIntervalMs);
+        repeatTimer_.SetEnabled(true);
+    }
+}
+
+void THidPortDispatcher::HandleReport(TkvBaseIO* port, const void* buffer, std::uint32_t count) {
+    OutputDebugStringA("HIS Report!!!!!");
+    const auto* hid = dynamic_cast<const TkvHid*>(port);
+    if (hid == nullptr || buffer == nullptr)
+        return;
+    try {
+        auto report = std::make_unique<TPostedReport>(buffer, count);
+        // Posted, never sent: the UI thread may be waiting for this very thread to end.
+        if (PostMessageA(reportWindow_, kReportMessage, static_cast<WPARAM>(hid->Tag()),
+                         reinterpret_cast<LPARAM>(report.get())))
+            report.release(); // the window owns it now
+    } catch (...) {
+        // Out of memory: this report is lost, the device goes on being read.
+    }
+}
+
+void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes,
+                                       std::size_t count) {
+    for (const auto& handler : handlers_) {
+        if (handler->Serial != serial)
+            continue;
+        // A running burst timer means a burst is open and this report continues it.
+        const bool continues = handler->BurstTimer.Enabled();
+        handler->BurstTimer.SetEnabled(false);
+        handler->BurstCode = AddReportToBurst(handler->BurstCode, continues, bytes, count);
+        handler->BurstTimer.SetEnabled(true); // fires kBurstSilenceMs after this report
+        return;
+    }
+}
+
+void THidPortDispatcher::BurstComplete(TkvTimer* timer) {
+    for (const auto& handler : handlers_) {
+        if (&handler->BurstTimer != timer)
+            continue;
+        handler->BurstTimer.SetEnabled(false);
+        // The handler may be gone once the command has run.
+        engine_.CompleteBurst(handler->BurstCode, handler->Port.DeviceIndex());
+        return;
+    }
+}
+
+THidDevicehandler* THidPortDispatcher::FindDeviceHandler(std::int32_t device) const {
+    for (const auto& handler : handlers_)
+        if (handler->Port.DeviceIndex() == device)
+            return handler.get();
+    return nullptr;
+}
+
+long THidPortDispatcher::ReportsInFlight() {
+    return reportsInFlight;
+}
+
+void THidPortDispatcher::DropPendingReports() {
+    MSG msg;
+    while (PeekMessageA(&msg, reportWindow_, kReportMessage, kReportMessage, PM_REMOVE))
+        TakeReport(msg.lParam);
+}
+
+LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                                LPARAM lParam) {
+    if (message != kReportMessage)
+        return DefWindowProcA(window, message, wParam, lParam);
+    const std::unique_ptr<TPostedReport> report = TakeReport(lParam);
+    auto* self = reinterpret_cast<THidPortDispatcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self != nullptr && report) {
+        try {
+            self->ReceiveReport(static_cast<std::uint32_t>(wParam), report->Bytes.data(),
+                                report->Bytes.size());
+        } catch (...) {
+            // A failing report must not take the player's message loop down.
+        }
+    }
+    return 0;
+}

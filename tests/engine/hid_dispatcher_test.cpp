@@ -1,0 +1,158 @@
+// The dispatcher's ports, report hand-over and timers, with devices on the simulated bus. The
+// burst steps are driven directly; one test goes the whole way through a real port and timer.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "engine/hid_dispatcher.h"
+#include "framework/kv_crc.h"
+#include "hid/sim_test_support.h"
+#include "sim/sim_bus.h"
+#include "support/win_test_support.h"
+
+namespace {
+
+class TRecordingProcessor : public THidProcessor {
+public:
+    void ExecuteAction(std::uint8_t type) override { Executed.push_back(type); }
+    THidAction& Bind(std::uint8_t type, std::uint32_t press, std::int32_t device,
+                     std::uint32_t release = kNoCode) {
+        THidAction& action = Add(std::make_unique<THidAction>(type));
+        action.PressCode = press, action.ReleaseCode = release, action.DeviceIndex = device;
+        return action;
+    }
+    std::vector<std::uint8_t> Executed;
+};
+
+std::uint32_t Code(const std::vector<std::uint8_t>& bytes) {
+    return AddReportToBurst(0, false, bytes.data(), bytes.size());
+}
+
+class Dispatcher : public testing::Test {
+protected:
+    Dispatcher() {
+        for (int i = 0; i < 2; ++i)
+            ids_.push_back(bus_.AddDevice(TSimDevice{}));
+    }
+    ~Dispatcher() override { engine_.reset(); }
+
+    THidPortDispatcher& Ports() { return PortDispatcher(*engine_); }
+    THidDevicehandler& Handler(int position) { return Ports().DeviceHandlers(position); }
+    void Receive(THidDevicehandler& handler, const std::vector<std::uint8_t>& report) {
+        Ports().ReceiveReport(handler.Serial, report.data(), report.size());
+    }
+    // The monitoring thread's half, from a thread of the test.
+    void PostFromAnotherThread(THidDevicehandler& handler,
+                               const std::vector<std::uint8_t>& report) {
+        std::thread([&] {
+            Ports().HandleReport(&handler.Port, report.data(),
+                                 static_cast<std::uint32_t>(report.size()));
+        }).join();
+    }
+
+    TBindingReset reset_;
+    TSimBus bus_;
+    std::vector<int> ids_;
+    std::unique_ptr<TRecordingProcessor> engine_ = std::make_unique<TRecordingProcessor>();
+};
+
+TEST_F(Dispatcher, OpensEachUsedExistingDeviceOnceInOrderOfFirstUse) {
+    for (std::int32_t device : {1, -1, 0, 1, 2, 99})
+        engine_->Bind(atNext, 0xA, device);
+    engine_->OpenDevices();
+    ASSERT_EQ(Ports().DeviceHandlerCount(), 2);
+    EXPECT_EQ(Handler(0).Port.DeviceIndex(), 1);
+    EXPECT_EQ(Handler(1).Port.DeviceIndex(), 0);
+    EXPECT_TRUE(Handler(0).Port.Active() && Handler(1).Port.Active());
+    EXPECT_NE(Handler(0).Serial, Handler(1).Serial);
+    EXPECT_EQ(Ports().FindDeviceHandler(0), &Handler(1));
+    EXPECT_EQ(Ports().FindDeviceHandler(2), nullptr);
+    EXPECT_EQ(Ports().EnumerationPort().DeviceCount(), 2);
+    EXPECT_FALSE(Ports().EnumerationPort().Active());
+    EXPECT_TRUE(PumpUntil([&] { return bus_.Connections(ids_[0]) == 1; }));
+
+    engine_->CloseDevices();
+    EXPECT_EQ(Ports().DeviceHandlerCount(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return bus_.Connections(ids_[0]) == 0; }));
+}
+
+TEST_F(Dispatcher, ABurstCollectsReportsUntilItsTimerFires) {
+    const std::vector<std::uint8_t> a{'a'}, bc{'b', 'c'};
+    engine_->Bind(atNext, 0xCADBBE3D, 0); // the code of "abc"
+    engine_->OpenDevices();
+    THidDevicehandler& handler = Handler(0);
+    EXPECT_FALSE(handler.BurstTimer.Enabled());
+    EXPECT_EQ(handler.BurstTimer.Interval(), 300u);
+
+    Receive(handler, a);
+    Receive(handler, bc);
+    EXPECT_TRUE(handler.BurstTimer.Enabled());
+    EXPECT_EQ(handler.BurstCode, 0xCADBBE3Du);
+    Ports().BurstComplete(&handler.BurstTimer);
+    EXPECT_FALSE(handler.BurstTimer.Enabled());
+    EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>{atNext});
+
+    Receive(handler, bc); // a new burst starts from scratch
+    EXPECT_EQ(handler.BurstCode, Code(bc));
+    Ports().BurstComplete(&handler.BurstTimer);
+    EXPECT_EQ(engine_->Executed.size(), 1u);
+}
+
+TEST_F(Dispatcher, RepeatTimerRunsFromPressToRelease) {
+    const std::vector<std::uint8_t> press{1}, release{2};
+    engine_->Bind(atVolumeUp, Code(press), 1, Code(release));
+    engine_->OpenDevices();
+    Receive(Handler(0), press);
+    Ports().BurstComplete(&Handler(0).BurstTimer);
+    EXPECT_TRUE(Ports().RepeatTimer().Enabled());
+    EXPECT_EQ(Ports().RepeatTimer().Interval(), 500u);
+
+    engine_->ReopenDevices(); // the hold survives; only the timer stops
+    EXPECT_FALSE(Ports().RepeatTimer().Enabled());
+    Receive(Handler(0), release);
+    Ports().BurstComplete(&Handler(0).BurstTimer);
+    EXPECT_FALSE(engine_->Actions(0).Pressed);
+    EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>(2, atVolumeUp));
+}
+
+TEST_F(Dispatcher, PostedReportsArriveInOrderAndStaleOnesAreDroppedAndFreed) {
+    const std::vector<std::uint8_t> a{'a'}, bc{'b', 'c'};
+    engine_->Bind(atNext, 0xCADBBE3D, 0);
+    engine_->OpenDevices();
+    PostFromAnotherThread(Handler(0), a);
+    PostFromAnotherThread(Handler(0), bc);
+    EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 2);
+    ASSERT_TRUE(PumpUntil([] { return THidPortDispatcher::ReportsInFlight() == 0; }));
+    EXPECT_EQ(Handler(0).BurstCode, 0xCADBBE3Du);
+
+    // Posted by a port that a reopen then replaced: never seen by the new handler, and freed.
+    Ports().BurstComplete(&Handler(0).BurstTimer);
+    const std::uint32_t oldSerial = Handler(0).Serial;
+    PostFromAnotherThread(Handler(0), a);
+    engine_->ReopenDevices();
+    EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 0);
+    ASSERT_EQ(Ports().DeviceHandlerCount(), 1);
+    Ports().ReceiveReport(oldSerial, a.data(), a.size()); // one that was already being handled
+    EXPECT_FALSE(Handler(0).BurstTimer.Enabled());
+
+    // Posted just before the engine goes: freed with its window.
+    PostFromAnotherThread(Handler(0), a);
+    EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 1);
+    engine_.reset();
+    EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 0);
+}
+
+TEST_F(Dispatcher, AReportFromTheDeviceBecomesACommandAfterTheSilence) {
+    const std::vector<std::uint8_t> report{0x01, 0xE9, 0, 0, 0, 0, 0, 0};
+    engine_->Bind(atVolumeUp, Code(report), 1);
+    engine_->OpenDevices();
+    ASSERT_TRUE(PumpUntil([&] { return bus_.Connections(ids_[1]) == 1; }));
+    const DWORD sent = GetTickCount();
+    bus_.SendInput(ids_[1], {0x01, 0xE9});
+    ASSERT_TRUE(PumpUntil([&] { return !engine_->Executed.empty(); }, 3000));
+    EXPECT_GE(GetTickCount() - sent, 280u);
+    EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>{atVolumeUp});
+}
+
+} // namespace

@@ -1,0 +1,176 @@
+// The player bridge against a stand-in player window on a thread of its own, which records every
+// message, whether it was sent or posted, and answers the play-state and full-screen queries.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "shell/hid_processor_winamp.h"
+#include "shell/winamp.h"
+#include "support/win_test_support.h"
+
+namespace {
+
+struct TMessage {
+    UINT Message;
+    WPARAM WParam;
+    LPARAM LParam;
+    bool Sent;
+    bool operator==(const TMessage&) const = default;
+};
+
+class TRecordingPlayer {
+public:
+    TRecordingPlayer() : thread_([this] { Run(); }) {
+        PumpUntil([this] { return window_ != nullptr; });
+    }
+    ~TRecordingPlayer() {
+        PostMessageA(window_, WM_QUIT, 0, 0);
+        thread_.join();
+    }
+    HWND Window() const { return window_; }
+    std::atomic<LRESULT> PlayState{0}, FullScreen{0};
+
+    // What arrived once `count` messages have (posted ones come after the call returned).
+    std::vector<TMessage> Take(std::size_t count) {
+        PumpUntil(
+            [&] {
+                std::lock_guard lock(mutex_);
+                return messages_.size() >= count;
+            },
+            3000);
+        Sleep(20); // anything beyond `count` would show up as well
+        std::lock_guard lock(mutex_);
+        return std::exchange(messages_, {});
+    }
+
+private:
+    void Run() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = &Proc;
+        wc.lpszClassName = "TRecordingPlayer";
+        RegisterClassA(&wc);
+        HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      nullptr, nullptr);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        window_ = window;
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageA(&msg);
+        DestroyWindow(window);
+        UnregisterClassA(wc.lpszClassName, nullptr);
+    }
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<TRecordingPlayer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self == nullptr || (message != WM_COMMAND && message != WM_USER))
+            return DefWindowProcA(window, message, wParam, lParam);
+        if (message == WM_USER && lParam == IPC_SET_VIDEO_FULLSCREEN) {
+            // Recorded as its flag; anything else in the block makes it compare unequal.
+            const auto* block = reinterpret_cast<const std::int32_t*>(wParam);
+            wParam = block[1] == 0 && block[2] == 0 && block[3] == 0 ? block[0] : 0xBAD;
+        }
+        {
+            std::lock_guard lock(self->mutex_);
+            self->messages_.push_back({message, wParam, lParam, InSendMessage() != FALSE});
+        }
+        if (message == WM_USER && lParam == IPC_ISPLAYING)
+            return self->PlayState;
+        return message == WM_USER && lParam == IPC_IS_FULLSCREEN ? self->FullScreen.load() : 0;
+    }
+
+    std::atomic<HWND> window_{nullptr};
+    std::mutex mutex_;
+    std::vector<TMessage> messages_;
+    std::thread thread_;
+};
+
+// Texts written to the debugger output on this thread while it lives: OutputDebugStringA raises
+// an exception that a vectored handler sees before anyone else.
+class TDebuggerOutput {
+public:
+    TDebuggerOutput() : handler_(AddVectoredExceptionHandler(1, &Handler)) { Texts().clear(); }
+    ~TDebuggerOutput() { RemoveVectoredExceptionHandler(handler_); }
+    static std::vector<std::string>& Texts() {
+        static thread_local std::vector<std::string> texts;
+        return texts;
+    }
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+        if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2)
+            Texts().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]),
+                                 record.ExceptionInformation[0] - 1);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    void* handler_;
+};
+
+class PlayerBridge : public testing::Test {
+protected:
+    PlayerBridge() { engine_.SetPlayerWindow(player_.Window()); }
+    TRecordingPlayer player_;
+    TWinampHidProcessor engine_;
+};
+
+TEST_F(PlayerBridge, PostsOneCommandPerActionOfThePlayersSet) {
+    EXPECT_EQ(engine_.SupportedActions(), 0x27FF);
+    EXPECT_EQ(engine_.SettingsFileName(), "kvhid.ini");
+    const std::pair<std::uint8_t, WPARAM> table[] = {{atNext, 40048},       {atPrevious, 40044},
+                                                     {atStop, 40047},       {atVolumeUp, 40058},
+                                                     {atVolumeDown, 40059}, {atForward, 40060},
+                                                     {atBackward, 40061},   {atPlay, 40045},
+                                                     {atPause, 40046},      {atUnknown, 0},
+                                                     {atEject, 0},          {atShuffle, 0},
+                                                     {atRepeat, 0},         {200, 0}};
+    std::vector<TMessage> expected;
+    for (const auto& [type, command] : table) {
+        engine_.ExecuteAction(type);
+        expected.push_back({WM_COMMAND, command, 0, false});
+    }
+    EXPECT_EQ(player_.Take(expected.size()), expected);
+}
+
+TEST_F(PlayerBridge, PlayPauseAsksThePlayStateAndMuteToggles) {
+    for (const auto& [state, command] : {std::pair{1, 40046}, {3, 40045}, {0, 40045}}) {
+        player_.PlayState = state;
+        engine_.ExecuteAction(atPlayPause);
+        EXPECT_EQ(player_.Take(2), (std::vector<TMessage>{{WM_USER, 0, IPC_ISPLAYING, true},
+                                                          {WM_COMMAND, WPARAM(command), 0, false}}))
+            << "play state " << state;
+    }
+    engine_.ExecuteAction(atMute);
+    EXPECT_TRUE(engine_.Muted());
+    engine_.ExecuteAction(atMute);
+    EXPECT_FALSE(engine_.Muted());
+    EXPECT_EQ(player_.Take(2), (std::vector<TMessage>{{WM_USER, 0, IPC_SETVOLUME, false},
+                                                      {WM_USER, 128, IPC_SETVOLUME, false}}));
+}
+
+TEST_F(PlayerBridge, FullScreenSendsItsSequenceWithTheFlagBlock) {
+    TDebuggerOutput output;
+    player_.FullScreen = 1;
+    engine_.SetPlayerWindow(reinterpret_cast<HWND>(0xAB12));
+    engine_.ExecuteAction(atFullScreen);
+    EXPECT_EQ(output.Texts(),
+              (std::vector<std::string>{"player hWnd:0000AB12", "IS Full Screen eee ?:0",
+                                        "Full Screen 223332 !!!"}));
+    engine_.SetPlayerWindow(player_.Window());
+    engine_.ExecuteAction(atFullScreen);
+    ASSERT_EQ(output.Texts().size(), 7u);
+    EXPECT_EQ(output.Texts()[4], "IS Full Screen eee ?:1");
+    EXPECT_EQ(output.Texts()[5], "VIDEO hWnd:" + output.Texts()[3].substr(12));
+    EXPECT_EQ(player_.Take(3),
+              (std::vector<TMessage>{{WM_USER, 0, IPC_IS_FULLSCREEN, true},
+                                     {WM_USER, 1, IPC_SET_VIS_FS_FLAG, true},
+                                     {WM_USER, 1, IPC_SET_VIDEO_FULLSCREEN, true}}));
+    player_.FullScreen = 0;
+    engine_.ExecuteAction(atFullScreen);
+    EXPECT_EQ(player_.Take(2),
+              (std::vector<TMessage>{{WM_USER, 0, IPC_IS_FULLSCREEN, true},
+                                     {WM_USER, 0, IPC_SET_VIDEO_FULLSCREEN, true}}));
+}
+
+} // namespace
