@@ -1,23 +1,15 @@
 #include "engine/hid_dispatcher.h"
 
 #include <atomic>
-#include <mutex>
 #include <utility>
 
 #include "framework/kv_error.h"
-
-// The module that contains this code: the plug-in DLL, or a test program.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
 constexpr char kReportWindowClass[] = "THidReportWindow";
 // wParam: the serial of the handler whose port read the report; lParam: its TPostedReport.
 constexpr UINT kReportMessage = WM_APP + 1;
-
-HINSTANCE ThisModule() {
-    return reinterpret_cast<HINSTANCE>(&__ImageBase);
-}
 
 std::atomic<long> reportsInFlight{0};
 
@@ -40,30 +32,6 @@ std::unique_ptr<TPostedReport> TakeReport(LPARAM lParam) {
     return std::unique_ptr<TPostedReport>(reinterpret_cast<TPostedReport*>(lParam));
 }
 
-// The class is registered while this module has report windows, so that the module can be
-// unloaded after quit and loaded again without a class left behind that points into freed code.
-std::mutex classMutex;
-int classUsers = 0;
-
-void AcquireReportWindowClass(WNDPROC proc) {
-    std::lock_guard lock(classMutex);
-    if (classUsers == 0) {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = proc;
-        wc.hInstance = ThisModule();
-        wc.lpszClassName = kReportWindowClass;
-        if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-            throw EkvError("Cannot register the report window class");
-    }
-    ++classUsers;
-}
-
-void ReleaseReportWindowClass() {
-    std::lock_guard lock(classMutex);
-    if (--classUsers == 0)
-        UnregisterClassA(kReportWindowClass, ThisModule());
-}
-
 } // namespace
 
 std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine) {
@@ -84,19 +52,11 @@ THidDevicehandler::THidDevicehandler(std::uint32_t serial) : Serial(serial) {
     Port.SetTag(static_cast<std::intptr_t>(serial));
 }
 
-THidPortDispatcher::THidPortDispatcher(THidProcessor& engine) : engine_(engine) {
+THidPortDispatcher::THidPortDispatcher(THidProcessor& engine)
+    : engine_(engine), reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this) {
     repeatTimer_.SetEnabled(false);
     repeatTimer_.SetInterval(kRepeatIntervalMs);
     repeatTimer_.SetOnTimer([this](TkvTimer*) { engine_.RepeatTick(); });
-
-    AcquireReportWindowClass(&THidPortDispatcher::WindowProc);
-    reportWindow_ = CreateWindowExA(0, kReportWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    ThisModule(), nullptr);
-    if (reportWindow_ == nullptr) {
-        ReleaseReportWindowClass();
-        throw EkvError("Cannot create the report window");
-    }
-    SetWindowLongPtrA(reportWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 THidPortDispatcher::~THidPortDispatcher() {
@@ -107,9 +67,6 @@ THidPortDispatcher::~THidPortDispatcher() {
     }
     repeatTimer_.SetEnabled(false);
     DropPendingReports();
-    SetWindowLongPtrA(reportWindow_, GWLP_USERDATA, 0);
-    DestroyWindow(reportWindow_);
-    ReleaseReportWindowClass();
 }
 
 void THidPortDispatcher::OpenDevices() {
@@ -161,7 +118,7 @@ void THidPortDispatcher::HandleReport(TkvBaseIO* port, const void* buffer, std::
     try {
         auto report = std::make_unique<TPostedReport>(buffer, count);
         // Posted, never sent: the UI thread may be waiting for this very thread to end.
-        if (PostMessageA(reportWindow_, kReportMessage, static_cast<WPARAM>(hid->Tag()),
+        if (PostMessageA(reportWindow_.Handle(), kReportMessage, static_cast<WPARAM>(hid->Tag()),
                          reinterpret_cast<LPARAM>(report.get())))
             report.release(); // the window owns it now
     } catch (...) {
@@ -207,7 +164,7 @@ long THidPortDispatcher::ReportsInFlight() {
 
 void THidPortDispatcher::DropPendingReports() {
     MSG msg;
-    while (PeekMessageA(&msg, reportWindow_, kReportMessage, kReportMessage, PM_REMOVE))
+    while (PeekMessageA(&msg, reportWindow_.Handle(), kReportMessage, kReportMessage, PM_REMOVE))
         TakeReport(msg.lParam);
 }
 
@@ -216,7 +173,7 @@ LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARA
     if (message != kReportMessage)
         return DefWindowProcA(window, message, wParam, lParam);
     const std::unique_ptr<TPostedReport> report = TakeReport(lParam);
-    auto* self = reinterpret_cast<THidPortDispatcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* self = TkvMessageWindow::Owner<THidPortDispatcher>(window);
     if (self != nullptr && report) {
         try {
             self->ReceiveReport(static_cast<std::uint32_t>(wParam), report->Bytes.data(),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/hid_processor.h"
+#include "framework/kv_message_window.h"
 #include "framework/kv_timer.h"
 #include "hid/kv_hid.h"
 
@@ -54,7 +55,7 @@ public:
     THidDevicehandler& DeviceHandlers(int index) const { return *handlers_.at(index); }
     TkvHid& EnumerationPort() { return enumerationPort_; }
     TkvTimer& RepeatTimer() { return repeatTimer_; }
-    HWND ReportWindow() const { return reportWindow_; }
+    HWND ReportWindow() const { return reportWindow_.Handle(); }
     // Report copies posted and not yet handled or freed, in this module.
     static long ReportsInFlight();
 
@@ -67,7 +68,8 @@ private:
     TkvHid enumerationPort_;
     std::vector<std::unique_ptr<THidDevicehandler>> handlers_;
     std::uint32_t lastSerial_ = 0;
-    HWND reportWindow_ = nullptr;
+    // Last, so that it goes first: by then every port is closed and nothing posts any more.
+    TkvMessageWindow reportWindow_;
 };
 
 // The dispatcher every engine has on Windows.

@@ -137,15 +137,6 @@ TEST_F(HidPort, DeliversEveryReportWholeAndInOrderOnTheMonitoringThread) {
     EXPECT_TRUE(LogHas("kvHID: ... exit monitoring thread."));
 }
 
-TEST_F(HidPort, ReportsWithoutAReceiverAreDropped) {
-    const int id = bus_.AddDevice(TSimDevice{});
-    Open(id);
-    bus_.SendInput(id, {1});
-    EXPECT_TRUE(PumpUntil([&] { return LogHas("kvHID: Do input data [8] bytes "); }));
-    EXPECT_TRUE(Port().Active());
-    Port().SetActive(false);
-}
-
 // A device that sends fewer bytes than its input report length: the port's own pipe, so the
 // report arrives short.
 TEST_F(HidPort, AShortReadIsDeliveredAtTheInputLengthWithZerosAfterIt) {
@@ -366,18 +357,6 @@ TEST_F(HidPort, WritingToAReadOnlyDeviceFailsQuietly) {
     EXPECT_EQ(Port().WriteString("x"), 0);
     EXPECT_EQ(Port().WriteChar(1), 0);
     Port().SetActive(false);
-}
-
-TEST(HidPortAlone, ConstructsClosedWithItsPrefixAndReadEvent) {
-    TkvHid port;
-    EXPECT_EQ(port.LogPrefix(), "kvHID: ");
-    EXPECT_TRUE(port.SharedMode());
-    EXPECT_FALSE(port.Active());
-    EXPECT_NE(port.ReadEvent(), nullptr);
-    EXPECT_EQ(WaitForSingleObject(port.ReadEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    port.SetTag(7);
-    EXPECT_EQ(port.Tag(), 7);
-    port.Close(); // closing a closed port does nothing but log
 }
 
 } // namespace
