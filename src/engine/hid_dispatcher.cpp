@@ -10,6 +10,8 @@ namespace {
 constexpr char kReportWindowClass[] = "THidReportWindow";
 // wParam: the serial of the handler whose port read the report; lParam: its TPostedReport.
 constexpr UINT kReportMessage = WM_APP + 1;
+// wParam: the serial of the handler whose port closed itself (the device went away).
+constexpr UINT kDeviceGoneMessage = WM_APP + 2;
 
 std::atomic<long> reportsInFlight{0};
 
@@ -83,6 +85,11 @@ void THidPortDispatcher::OpenDevices() {
                                              std::uint32_t count) {
             HandleReport(port, buffer, count);
         };
+        // Posted like a report, behind the reports read before the device went away. A close
+        // made by CloseDevices posts too, but its handler is out of the list by then.
+        handler.Port.OnClose = [this, serial = handler.Serial](TkvBaseIO*) {
+            PostMessageA(reportWindow_.Handle(), kDeviceGoneMessage, serial, 0);
+        };
         handler.BurstTimer.SetOnTimer([this](TkvTimer* timer) { BurstComplete(timer); });
         handler.Port.SetActive(true);
     }
@@ -140,6 +147,15 @@ void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t*
     }
 }
 
+void THidPortDispatcher::DeviceGone(std::uint32_t serial) {
+    for (const auto& handler : handlers_)
+        if (handler->Serial == serial) {
+            handler->BurstTimer.SetEnabled(false);
+            engine_.ReleaseDevice(handler->Port.DeviceIndex());
+            return;
+        }
+}
+
 void THidPortDispatcher::BurstComplete(TkvTimer* timer) {
     for (const auto& handler : handlers_) {
         if (&handler->BurstTimer != timer)
@@ -164,23 +180,29 @@ long THidPortDispatcher::ReportsInFlight() {
 
 void THidPortDispatcher::DropPendingReports() {
     MSG msg;
-    while (PeekMessageA(&msg, reportWindow_.Handle(), kReportMessage, kReportMessage, PM_REMOVE))
-        TakeReport(msg.lParam);
+    while (
+        PeekMessageA(&msg, reportWindow_.Handle(), kReportMessage, kDeviceGoneMessage, PM_REMOVE))
+        if (msg.message == kReportMessage)
+            TakeReport(msg.lParam);
 }
 
 LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
-    if (message != kReportMessage)
+    if (message != kReportMessage && message != kDeviceGoneMessage)
         return DefWindowProcA(window, message, wParam, lParam);
-    const std::unique_ptr<TPostedReport> report = TakeReport(lParam);
+    const std::unique_ptr<TPostedReport> report =
+        message == kReportMessage ? TakeReport(lParam) : nullptr;
     auto* self = TkvMessageWindow::Owner<THidPortDispatcher>(window);
-    if (self != nullptr && report) {
-        try {
-            self->ReceiveReport(static_cast<std::uint32_t>(wParam), report->Bytes.data(),
-                                report->Bytes.size());
-        } catch (...) {
-            // A failing report must not take the player's message loop down.
-        }
+    if (self == nullptr)
+        return 0;
+    try {
+        const auto serial = static_cast<std::uint32_t>(wParam);
+        if (report)
+            self->ReceiveReport(serial, report->Bytes.data(), report->Bytes.size());
+        else if (message == kDeviceGoneMessage)
+            self->DeviceGone(serial);
+    } catch (...) {
+        // A failing report must not take the player's message loop down.
     }
     return 0;
 }

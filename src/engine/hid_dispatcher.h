@@ -47,6 +47,8 @@ public:
     // The UI-thread half: the burst steps for a report of the handler with `serial`. A report of
     // a handler that has been closed since is dropped.
     void ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes, std::size_t count);
+    // The UI-thread half of a port closing itself: its device went away mid-burst or mid-hold.
+    void DeviceGone(std::uint32_t serial);
     // Tick of every handler's burst timer: the burst is over.
     void BurstComplete(TkvTimer* timer);
     THidDevicehandler* FindDeviceHandler(std::int32_t device) const;

@@ -171,17 +171,10 @@ TEST_F(EndToEnd, UnpluggingWhileAButtonIsHeldEndsItsDeviceQuietly) {
     Run(std::string(MediaKeys) + "bind r up Volume Up\n"
                                  "load\nhold r up\nexpect Volume Up\n"
                                  "unplug r\nwait 1200\nplug r\nrelease r up\nwait 300\n");
-    // The broken read brings no burst of its own; only the held command may go on, in its
-    // 500 ms rhythm. The plug-in does not reopen a device that comes back by itself.
-    const auto& commands = log_.Commands();
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        EXPECT_EQ(commands[i].Text, "Volume Up");
-        if (i > 0) {
-            EXPECT_NEAR(
-                static_cast<double>(commands[i].Milliseconds - commands[i - 1].Milliseconds), 500.0,
-                60.0);
-        }
-    }
+    // The broken read brings no burst of its own, and a device that went away can send no
+    // release: its held command stops with it instead of running on for half a minute. The
+    // plug-in does not reopen a device that comes back by itself.
+    ASSERT_EQ(log_.Commands().size(), 1u);
     EXPECT_EQ(Connections(0), 0u);
     End();
     const std::size_t atQuit = log_.Commands().size();

@@ -125,6 +125,21 @@ TEST(Repeat, ReleasingOneOfTwoHeldActionsKeepsTheOtherRepeating) {
     EXPECT_FALSE(engine.Repeating());
 }
 
+TEST(Repeat, ADeviceThatGoesAwayLetsGoOnlyOfItsOwnHeldActions) {
+    TRecordingProcessor engine;
+    engine.SetExtendedMode(true);
+    THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
+    THidAction& forward = engine.Bind(atForward, 0xA, 1, 0xB);
+    engine.CompleteBurst(0xA, 0);
+    engine.CompleteBurst(0xA, 1);
+    engine.ReleaseDevice(0);
+    EXPECT_FALSE(up.Pressed);
+    EXPECT_TRUE(forward.Pressed);
+    EXPECT_TRUE(engine.Repeating());
+    engine.ReleaseDevice(1);
+    EXPECT_FALSE(engine.Repeating());
+}
+
 TEST(Repeat, AHeldActionThatIsNoLongerAssignedStopsTheRepeat) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, -1, 0xB);
