@@ -1,23 +1,17 @@
 #include "engine/hid_dispatcher.h"
 
 #include <atomic>
-#include <mutex>
 #include <utility>
 
 #include "framework/kv_error.h"
-
-// The module that contains this code: the plug-in DLL, or a test program.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
 constexpr char kReportWindowClass[] = "THidReportWindow";
 // wParam: the serial of the handler whose port read the report; lParam: its TPostedReport.
 constexpr UINT kReportMessage = WM_APP + 1;
-
-HINSTANCE ThisModule() {
-    return reinterpret_cast<HINSTANCE>(&__ImageBase);
-}
+// wParam: the serial of the handler whose port closed itself (the device went away).
+constexpr UINT kDeviceGoneMessage = WM_APP + 2;
 
 std::atomic<long> reportsInFlight{0};
 
@@ -40,30 +34,6 @@ std::unique_ptr<TPostedReport> TakeReport(LPARAM lParam) {
     return std::unique_ptr<TPostedReport>(reinterpret_cast<TPostedReport*>(lParam));
 }
 
-// The class is registered while this module has report windows, so that the module can be
-// unloaded after quit and loaded again without a class left behind that points into freed code.
-std::mutex classMutex;
-int classUsers = 0;
-
-void AcquireReportWindowClass(WNDPROC proc) {
-    std::lock_guard lock(classMutex);
-    if (classUsers == 0) {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = proc;
-        wc.hInstance = ThisModule();
-        wc.lpszClassName = kReportWindowClass;
-        if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-            throw EkvError("Cannot register the report window class");
-    }
-    ++classUsers;
-}
-
-void ReleaseReportWindowClass() {
-    std::lock_guard lock(classMutex);
-    if (--classUsers == 0)
-        UnregisterClassA(kReportWindowClass, ThisModule());
-}
-
 } // namespace
 
 std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine) {
@@ -84,19 +54,11 @@ THidDevicehandler::THidDevicehandler(std::uint32_t serial) : Serial(serial) {
     Port.SetTag(static_cast<std::intptr_t>(serial));
 }
 
-THidPortDispatcher::THidPortDispatcher(THidProcessor& engine) : engine_(engine) {
+THidPortDispatcher::THidPortDispatcher(THidProcessor& engine)
+    : engine_(engine), reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this) {
     repeatTimer_.SetEnabled(false);
     repeatTimer_.SetInterval(kRepeatIntervalMs);
     repeatTimer_.SetOnTimer([this](TkvTimer*) { engine_.RepeatTick(); });
-
-    AcquireReportWindowClass(&THidPortDispatcher::WindowProc);
-    reportWindow_ = CreateWindowExA(0, kReportWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    ThisModule(), nullptr);
-    if (reportWindow_ == nullptr) {
-        ReleaseReportWindowClass();
-        throw EkvError("Cannot create the report window");
-    }
-    SetWindowLongPtrA(reportWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 THidPortDispatcher::~THidPortDispatcher() {
@@ -107,9 +69,6 @@ THidPortDispatcher::~THidPortDispatcher() {
     }
     repeatTimer_.SetEnabled(false);
     DropPendingReports();
-    SetWindowLongPtrA(reportWindow_, GWLP_USERDATA, 0);
-    DestroyWindow(reportWindow_);
-    ReleaseReportWindowClass();
 }
 
 void THidPortDispatcher::OpenDevices() {
@@ -125,6 +84,11 @@ void THidPortDispatcher::OpenDevices() {
         handler.Port.OnAfterReceive = [this](TkvBaseIO* port, const void* buffer,
                                              std::uint32_t count) {
             HandleReport(port, buffer, count);
+        };
+        // Posted like a report, behind the reports read before the device went away. A close
+        // made by CloseDevices posts too, but its handler is out of the list by then.
+        handler.Port.OnClose = [this, serial = handler.Serial](TkvBaseIO*) {
+            PostMessageA(reportWindow_.Handle(), kDeviceGoneMessage, serial, 0);
         };
         handler.BurstTimer.SetOnTimer([this](TkvTimer* timer) { BurstComplete(timer); });
         handler.Port.SetActive(true);
@@ -161,7 +125,7 @@ void THidPortDispatcher::HandleReport(TkvBaseIO* port, const void* buffer, std::
     try {
         auto report = std::make_unique<TPostedReport>(buffer, count);
         // Posted, never sent: the UI thread may be waiting for this very thread to end.
-        if (PostMessageA(reportWindow_, kReportMessage, static_cast<WPARAM>(hid->Tag()),
+        if (PostMessageA(reportWindow_.Handle(), kReportMessage, static_cast<WPARAM>(hid->Tag()),
                          reinterpret_cast<LPARAM>(report.get())))
             report.release(); // the window owns it now
     } catch (...) {
@@ -181,6 +145,15 @@ void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t*
         handler->BurstTimer.SetEnabled(true); // fires kBurstSilenceMs after this report
         return;
     }
+}
+
+void THidPortDispatcher::DeviceGone(std::uint32_t serial) {
+    for (const auto& handler : handlers_)
+        if (handler->Serial == serial) {
+            handler->BurstTimer.SetEnabled(false);
+            engine_.ReleaseDevice(handler->Port.DeviceIndex());
+            return;
+        }
 }
 
 void THidPortDispatcher::BurstComplete(TkvTimer* timer) {
@@ -207,23 +180,29 @@ long THidPortDispatcher::ReportsInFlight() {
 
 void THidPortDispatcher::DropPendingReports() {
     MSG msg;
-    while (PeekMessageA(&msg, reportWindow_, kReportMessage, kReportMessage, PM_REMOVE))
-        TakeReport(msg.lParam);
+    while (
+        PeekMessageA(&msg, reportWindow_.Handle(), kReportMessage, kDeviceGoneMessage, PM_REMOVE))
+        if (msg.message == kReportMessage)
+            TakeReport(msg.lParam);
 }
 
 LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
-    if (message != kReportMessage)
+    if (message != kReportMessage && message != kDeviceGoneMessage)
         return DefWindowProcA(window, message, wParam, lParam);
-    const std::unique_ptr<TPostedReport> report = TakeReport(lParam);
-    auto* self = reinterpret_cast<THidPortDispatcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self != nullptr && report) {
-        try {
-            self->ReceiveReport(static_cast<std::uint32_t>(wParam), report->Bytes.data(),
-                                report->Bytes.size());
-        } catch (...) {
-            // A failing report must not take the player's message loop down.
-        }
+    const std::unique_ptr<TPostedReport> report =
+        message == kReportMessage ? TakeReport(lParam) : nullptr;
+    auto* self = TkvMessageWindow::Owner<THidPortDispatcher>(window);
+    if (self == nullptr)
+        return 0;
+    try {
+        const auto serial = static_cast<std::uint32_t>(wParam);
+        if (report)
+            self->ReceiveReport(serial, report->Bytes.data(), report->Bytes.size());
+        else if (message == kDeviceGoneMessage)
+            self->DeviceGone(serial);
+    } catch (...) {
+        // A failing report must not take the player's message loop down.
     }
     return 0;
 }

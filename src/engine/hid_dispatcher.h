@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/hid_processor.h"
+#include "framework/kv_message_window.h"
 #include "framework/kv_timer.h"
 #include "hid/kv_hid.h"
 
@@ -46,6 +47,8 @@ public:
     // The UI-thread half: the burst steps for a report of the handler with `serial`. A report of
     // a handler that has been closed since is dropped.
     void ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes, std::size_t count);
+    // The UI-thread half of a port closing itself: its device went away mid-burst or mid-hold.
+    void DeviceGone(std::uint32_t serial);
     // Tick of every handler's burst timer: the burst is over.
     void BurstComplete(TkvTimer* timer);
     THidDevicehandler* FindDeviceHandler(std::int32_t device) const;
@@ -54,7 +57,7 @@ public:
     THidDevicehandler& DeviceHandlers(int index) const { return *handlers_.at(index); }
     TkvHid& EnumerationPort() { return enumerationPort_; }
     TkvTimer& RepeatTimer() { return repeatTimer_; }
-    HWND ReportWindow() const { return reportWindow_; }
+    HWND ReportWindow() const { return reportWindow_.Handle(); }
     // Report copies posted and not yet handled or freed, in this module.
     static long ReportsInFlight();
 
@@ -67,7 +70,8 @@ private:
     TkvHid enumerationPort_;
     std::vector<std::unique_ptr<THidDevicehandler>> handlers_;
     std::uint32_t lastSerial_ = 0;
-    HWND reportWindow_ = nullptr;
+    // Last, so that it goes first: by then every port is closed and nothing posts any more.
+    TkvMessageWindow reportWindow_;
 };
 
 // The dispatcher every engine has on Windows.

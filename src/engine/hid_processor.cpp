@@ -229,6 +229,13 @@ void THidProcessor::StopRepeatIfIdle() {
         SetRepeating(false);
 }
 
+void THidProcessor::ReleaseDevice(std::int32_t device) {
+    for (const auto& action : actions_)
+        if (action->DeviceIndex == device)
+            action->Pressed = false;
+    StopRepeatIfIdle();
+}
+
 void THidProcessor::SetRepeating(bool value) {
     repeating_ = value;
     if (dispatcher_)

@@ -104,6 +104,9 @@ public:
     // Runs every held repeating action once; stops when none is held or after kMaxRepeatTicks.
     void RepeatTick();
     void StopRepeatIfIdle();
+    // A device that went away (unplugged) can send no release burst: its held actions are let go
+    // so that the player's volume does not run on for half a minute.
+    void ReleaseDevice(std::int32_t device);
     std::int32_t RepeatTicks() const { return repeatTicks_; }
     bool Repeating() const { return repeating_; }
 

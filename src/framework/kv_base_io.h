@@ -77,7 +77,10 @@ public:
     // When true, Open starts and Close stops the worker; a subclass sets it in OpenMedium.
     bool UseThread() const { return useThread_; }
     void SetUseThread(bool value) { useThread_ = value; }
-    // Polled by the worker loop between reads.
+    // Polled by the worker loop between reads. A close that cancels the worker's pending read
+    // sets it first; a worker that finds it set right after issuing a read cancels that read
+    // itself, since a cancel that came just before the read was issued ended nothing, and the
+    // join would then wait for a read that never completes.
     bool StopRequested() const { return stopRequested_; }
     void SetStopRequested(bool value) { stopRequested_ = value; }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "framework/kv_message_window.h"
+
 // A window timer on a hidden window of its own: ticks arrive as WM_TIMER on the thread that
 // created the object. It runs while Enabled is true, Interval is not 0 and OnTimer is set.
 class TkvTimer {
@@ -30,7 +32,7 @@ public:
     void SetOnTimer(TkvTimerEvent value);
 
     // The hidden window that receives the ticks.
-    HWND Window() const { return window_; }
+    HWND Window() const { return window_.Handle(); }
 
 protected:
     // Runs on every tick; calls OnTimer while enabled.
@@ -41,7 +43,7 @@ private:
     void UpdateTimer();
 
     std::uint32_t interval_ = 1000;
-    HWND window_ = nullptr;
+    TkvMessageWindow window_;
     TkvTimerEvent onTimer_;
     bool enabled_ = true;
 };

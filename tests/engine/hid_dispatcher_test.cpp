@@ -155,15 +155,4 @@ TEST_F(Dispatcher, AReportFromTheDeviceBecomesACommandAfterTheSilence) {
     EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>{atVolumeUp});
 }
 
-TEST(DispatcherWindows, ComeAndGoWithTheirEnginesAndTheClassWithTheLast) {
-    WNDCLASSA info{};
-    const HINSTANCE self = GetModuleHandleA(nullptr);
-    {
-        TRecordingProcessor one, two;
-        EXPECT_NE(PortDispatcher(one).ReportWindow(), PortDispatcher(two).ReportWindow());
-        EXPECT_TRUE(GetClassInfoA(self, "THidReportWindow", &info));
-    }
-    EXPECT_FALSE(GetClassInfoA(self, "THidReportWindow", &info));
-}
-
 } // namespace

@@ -37,7 +37,7 @@ public:
     void Unplug() { client_.Reset(); }
 
     void Close() override {
-        SetStopRequested(true);
+        SetStopRequested(true); // before the cancel: the worker pairs its re-check with it
         if (!IsWorkerThread()) {
             if (IsOpen())
                 CancelIoExFunction()(Handle(), nullptr);
@@ -75,8 +75,15 @@ protected:
             overlapped.hEvent = readEvent_.Get();
             DWORD count = 0;
             BOOL ok = ReadFile(pipe, buffer_, sizeof buffer_, &count, &overlapped);
-            if (!ok && GetLastError() == ERROR_IO_PENDING)
+            if (!ok && GetLastError() == ERROR_IO_PENDING) {
+                // A Close between the loop's check and this read cancelled nothing (Wine even
+                // reports success), and the read would wait forever while Close waits for us.
+                // Close sets StopRequested before it cancels, so seen here it means that the
+                // read may have missed the cancel: cancel it ourselves.
+                if (StopRequested())
+                    CancelIoExFunction()(pipe, &overlapped);
                 ok = GetOverlappedResult(pipe, &overlapped, &count, TRUE);
+            }
             if (StopRequested())
                 break;
             if (!ok) {

@@ -18,88 +18,94 @@ struct TMessage {
     WPARAM WParam;
     LPARAM LParam;
     bool Sent;
-    std::vector<std::int32_t> Block; // the four values behind a full-screen request
     bool operator==(const TMessage&) const = default;
 };
 
-TMessage Posted(UINT message, WPARAM wParam, LPARAM lParam) {
-    return {message, wParam, lParam, false, {}};
-}
-TMessage Sent(UINT message, WPARAM wParam, LPARAM lParam) {
-    return {message, wParam, lParam, true, {}};
-}
-
 class TRecordingPlayer {
 public:
-    TRecordingPlayer() {
-        thread_ = std::thread([this] { Run(); });
+    TRecordingPlayer() : thread_([this] { Run(); }) {
         PumpUntil([this] { return window_ != nullptr; });
     }
     ~TRecordingPlayer() {
-        PostMessageA(window_, WM_CLOSE, 0, 0);
+        PostMessageA(window_, WM_QUIT, 0, 0);
         thread_.join();
     }
     HWND Window() const { return window_; }
     std::atomic<LRESULT> PlayState{0}, FullScreen{0};
 
-    // The messages once `count` have arrived (posted ones come after the call returned).
+    // What arrived once `count` messages have (posted ones come after the call returned).
     std::vector<TMessage> Take(std::size_t count) {
-        PumpUntil([&] { return Count() >= count; }, 3000);
+        PumpUntil(
+            [&] {
+                std::lock_guard lock(mutex_);
+                return messages_.size() >= count;
+            },
+            3000);
         Sleep(20); // anything beyond `count` would show up as well
         std::lock_guard lock(mutex_);
         return std::exchange(messages_, {});
     }
 
 private:
-    std::size_t Count() {
-        std::lock_guard lock(mutex_);
-        return messages_.size();
-    }
     void Run() {
         WNDCLASSA wc{};
         wc.lpfnWndProc = &Proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = "TRecordingPlayer";
         RegisterClassA(&wc);
         HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      wc.hInstance, nullptr);
+                                      nullptr, nullptr);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         window_ = window;
         MSG msg;
         while (GetMessageA(&msg, nullptr, 0, 0) > 0)
             DispatchMessageA(&msg);
-        UnregisterClassA(wc.lpszClassName, wc.hInstance);
+        DestroyWindow(window);
+        UnregisterClassA(wc.lpszClassName, nullptr);
     }
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<TRecordingPlayer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (message == WM_CLOSE) {
-            DestroyWindow(window);
-            PostQuitMessage(0);
-            return 0;
-        }
         if (self == nullptr || (message != WM_COMMAND && message != WM_USER))
             return DefWindowProcA(window, message, wParam, lParam);
-        TMessage m{message, wParam, lParam, InSendMessage() != FALSE, {}};
         if (message == WM_USER && lParam == IPC_SET_VIDEO_FULLSCREEN) {
+            // Recorded as its flag; anything else in the block makes it compare unequal.
             const auto* block = reinterpret_cast<const std::int32_t*>(wParam);
-            m.Block.assign(block, block + 4);
-            m.WParam = 0;
+            wParam = block[1] == 0 && block[2] == 0 && block[3] == 0 ? block[0] : 0xBAD;
         }
         {
             std::lock_guard lock(self->mutex_);
-            self->messages_.push_back(m);
+            self->messages_.push_back({message, wParam, lParam, InSendMessage() != FALSE});
         }
         if (message == WM_USER && lParam == IPC_ISPLAYING)
             return self->PlayState;
-        if (message == WM_USER && lParam == IPC_IS_FULLSCREEN)
-            return self->FullScreen;
-        return 0;
+        return message == WM_USER && lParam == IPC_IS_FULLSCREEN ? self->FullScreen.load() : 0;
     }
 
     std::atomic<HWND> window_{nullptr};
     std::mutex mutex_;
     std::vector<TMessage> messages_;
     std::thread thread_;
+};
+
+// Texts written to the debugger output on this thread while it lives: OutputDebugStringA raises
+// an exception that a vectored handler sees before anyone else.
+class TDebuggerOutput {
+public:
+    TDebuggerOutput() : handler_(AddVectoredExceptionHandler(1, &Handler)) { Texts().clear(); }
+    ~TDebuggerOutput() { RemoveVectoredExceptionHandler(handler_); }
+    static std::vector<std::string>& Texts() {
+        static thread_local std::vector<std::string> texts;
+        return texts;
+    }
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+        if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2)
+            Texts().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]),
+                                 record.ExceptionInformation[0] - 1);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    void* handler_;
 };
 
 class PlayerBridge : public testing::Test {
@@ -109,13 +115,9 @@ protected:
     TWinampHidProcessor engine_;
 };
 
-TEST_F(PlayerBridge, OffersOnlyThePlayersCommands) {
+TEST_F(PlayerBridge, PostsOneCommandPerActionOfThePlayersSet) {
     EXPECT_EQ(engine_.SupportedActions(), 0x27FF);
     EXPECT_EQ(engine_.SettingsFileName(), "kvhid.ini");
-    EXPECT_FALSE(engine_.Muted());
-}
-
-TEST_F(PlayerBridge, PostsOneCommandPerAction) {
     const std::pair<std::uint8_t, WPARAM> table[] = {{atNext, 40048},       {atPrevious, 40044},
                                                      {atStop, 40047},       {atVolumeUp, 40058},
                                                      {atVolumeDown, 40059}, {atForward, 40060},
@@ -126,43 +128,49 @@ TEST_F(PlayerBridge, PostsOneCommandPerAction) {
     std::vector<TMessage> expected;
     for (const auto& [type, command] : table) {
         engine_.ExecuteAction(type);
-        expected.push_back(Posted(WM_COMMAND, command, 0));
+        expected.push_back({WM_COMMAND, command, 0, false});
     }
     EXPECT_EQ(player_.Take(expected.size()), expected);
 }
 
-TEST_F(PlayerBridge, PlayPauseAsksThePlayStateFirst) {
+TEST_F(PlayerBridge, PlayPauseAsksThePlayStateAndMuteToggles) {
     for (const auto& [state, command] : {std::pair{1, 40046}, {3, 40045}, {0, 40045}}) {
         player_.PlayState = state;
         engine_.ExecuteAction(atPlayPause);
-        EXPECT_EQ(player_.Take(2), (std::vector<TMessage>{Sent(WM_USER, 0, IPC_ISPLAYING),
-                                                          Posted(WM_COMMAND, command, 0)}))
+        EXPECT_EQ(player_.Take(2), (std::vector<TMessage>{{WM_USER, 0, IPC_ISPLAYING, true},
+                                                          {WM_COMMAND, WPARAM(command), 0, false}}))
             << "play state " << state;
     }
-}
-
-TEST_F(PlayerBridge, MuteTogglesBetweenSilenceAndTheFixedVolume) {
     engine_.ExecuteAction(atMute);
     EXPECT_TRUE(engine_.Muted());
     engine_.ExecuteAction(atMute);
     EXPECT_FALSE(engine_.Muted());
-    EXPECT_EQ(player_.Take(2), (std::vector<TMessage>{Posted(WM_USER, 0, IPC_SETVOLUME),
-                                                      Posted(WM_USER, 128, IPC_SETVOLUME)}));
+    EXPECT_EQ(player_.Take(2), (std::vector<TMessage>{{WM_USER, 0, IPC_SETVOLUME, false},
+                                                      {WM_USER, 128, IPC_SETVOLUME, false}}));
 }
 
-TEST_F(PlayerBridge, FullScreenSendsItsSequenceWithTheBlock) {
+TEST_F(PlayerBridge, FullScreenSendsItsSequenceWithTheFlagBlock) {
+    TDebuggerOutput output;
     player_.FullScreen = 1;
+    engine_.SetPlayerWindow(reinterpret_cast<HWND>(0xAB12));
     engine_.ExecuteAction(atFullScreen);
-    TMessage request = Sent(WM_USER, 0, IPC_SET_VIDEO_FULLSCREEN);
-    request.Block = {1, 0, 0, 0};
+    EXPECT_EQ(output.Texts(),
+              (std::vector<std::string>{"player hWnd:0000AB12", "IS Full Screen eee ?:0",
+                                        "Full Screen 223332 !!!"}));
+    engine_.SetPlayerWindow(player_.Window());
+    engine_.ExecuteAction(atFullScreen);
+    ASSERT_EQ(output.Texts().size(), 7u);
+    EXPECT_EQ(output.Texts()[4], "IS Full Screen eee ?:1");
+    EXPECT_EQ(output.Texts()[5], "VIDEO hWnd:" + output.Texts()[3].substr(12));
     EXPECT_EQ(player_.Take(3),
-              (std::vector<TMessage>{Sent(WM_USER, 0, IPC_IS_FULLSCREEN),
-                                     Sent(WM_USER, 1, IPC_SET_VIS_FS_FLAG), request}));
+              (std::vector<TMessage>{{WM_USER, 0, IPC_IS_FULLSCREEN, true},
+                                     {WM_USER, 1, IPC_SET_VIS_FS_FLAG, true},
+                                     {WM_USER, 1, IPC_SET_VIDEO_FULLSCREEN, true}}));
     player_.FullScreen = 0;
     engine_.ExecuteAction(atFullScreen);
-    request.Block = {0, 0, 0, 0};
     EXPECT_EQ(player_.Take(2),
-              (std::vector<TMessage>{Sent(WM_USER, 0, IPC_IS_FULLSCREEN), request}));
+              (std::vector<TMessage>{{WM_USER, 0, IPC_IS_FULLSCREEN, true},
+                                     {WM_USER, 0, IPC_SET_VIDEO_FULLSCREEN, true}}));
 }
 
 } // namespace

@@ -116,8 +116,8 @@ TEST_F(Plugin, ConfigWithoutInitCreatesTheEngineAndQuitWithoutInitDoesNothing) {
 }
 
 TEST_F(Plugin, InitAndQuitWhileTheDeviceStreamsLeaveNothingBehind) {
-    // Held here: Wine's loader keeps two handles for every load of a library, which would hide
-    // what the plug-in itself leaves behind.
+    // Held here: under Wine every load of a library leaves two handles behind, which would hide
+    // what the plug-in itself leaves.
     const TLibraryHandle hid(LoadLibraryA("hid.dll")), setupapi(LoadLibraryA("setupapi.dll"));
     // A first round, so that the simulator has set up its streaming once.
     header_->init();

@@ -2,6 +2,7 @@
 
 #include "shell/winamp.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -70,10 +71,26 @@ const THostCommand& THostLog::AddCommand(UINT message, WPARAM wParam, LPARAM lPa
     const auto now = std::chrono::steady_clock::now();
     const auto ms = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count());
-    commands_.push_back(
-        {now, ms, message, wParam, lParam, CommandText(message, wParam, lParam, fullScreenBlock)});
-    Emit(ms, commands_.back().Text);
+    THostCommand command{now,    ms,     message,
+                         wParam, lParam, CommandText(message, wParam, lParam, fullScreenBlock),
+                         -1,     {}};
+    std::string line = command.Text;
+    if (!lastReportSource_.empty()) {
+        command.SinceReport = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - lastReport_).count());
+        command.ReportSource = lastReportSource_;
+        line.resize(std::max<std::size_t>(line.size() + 2, 16), ' ');
+        line += std::to_string(command.SinceReport) + " ms after the last report of " +
+                command.ReportSource;
+    }
+    commands_.push_back(std::move(command));
+    Emit(ms, line);
     return commands_.back();
+}
+
+void THostLog::NoteReport(const std::string& source) {
+    lastReport_ = std::chrono::steady_clock::now();
+    lastReportSource_ = source;
 }
 
 void THostLog::Note(const std::string& text) {

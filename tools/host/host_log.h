@@ -15,6 +15,10 @@ struct THostCommand {
     WPARAM WParam;
     LPARAM LParam;
     std::string Text; // in words: "Next", "Set volume 0", "Command 12345"
+    // Time from the last input report sent before the command to its arrival, and the device
+    // that sent it; -1 and empty when no report was sent yet.
+    int SinceReport = -1;
+    std::string ReportSource;
 };
 
 // The player's message in words, as the stand-in prints it. fullScreenBlock is the block a
@@ -33,6 +37,9 @@ public:
                                    const std::uint32_t* fullScreenBlock = nullptr);
     // Prints a line about the stand-in itself (loading, queries, failures); not a command.
     void Note(const std::string& text);
+    // Stamps an input report that the simulated device source has just sent; each later command
+    // tells how long after the latest such report it arrived.
+    void NoteReport(const std::string& source);
 
     const std::vector<THostCommand>& Commands() const { return commands_; }
     // The words of every command since index from, for short assertions.
@@ -46,5 +53,7 @@ private:
     void Emit(std::uint32_t milliseconds, const std::string& text);
 
     std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point lastReport_;
+    std::string lastReportSource_;
     std::vector<THostCommand> commands_;
 };

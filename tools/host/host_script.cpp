@@ -1,13 +1,15 @@
 #include "host/host_script.h"
 
+#include "engine/hid_action.h"
+#include "engine/settings_file.h"
 #include "framework/kv_error.h"
 #include "host/host_log.h"
 #include "host/host_plugin.h"
 #include "host/player_window.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <map>
@@ -37,12 +39,33 @@ const TVerb Verbs[] = {
     {"unplug", TKind::Unplug},
     {"plug", TKind::Plug},
     {"expect", TKind::Expect},
+    {"spacing", TKind::Spacing},
+    {"silence", TKind::Silence},
 };
+
+// What a simulated device sends unless its declaration says otherwise.
+constexpr std::size_t DefaultReportLength = 8;
 
 struct TButton {
     std::vector<THostReport> Press;
     std::vector<THostReport> Release;
 };
+
+struct TDeclaredDevice {
+    int Number;
+    std::size_t ReportLength;
+};
+
+bool SameWords(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool IsActionLine(const std::string& line) {
+    return line.size() >= 6 && SameWords(line.substr(0, 6), "action");
+}
 
 class TScriptParser {
 public:
@@ -74,19 +97,24 @@ private:
         words.erase(words.begin());
         if (verb == "button")
             return ParseButton(words);
-        THostStep step{KindOf(verb), lineNumber_, {}, {}, 0, {}};
+        if (verb == "bind")
+            return ParseBind(line, words);
+        THostStep step{KindOf(verb), lineNumber_, {}, {}, 0, {}, {}};
         switch (step.Kind) {
         case TKind::Device:
             CheckWordCount(words, 1, SIZE_MAX);
             if (devices_.count(words[0]))
                 Fail("device " + words[0] + " is declared twice");
             step.Number = static_cast<int>(devices_.size());
-            devices_[words[0]] = step.Number;
+            step.Text = words[0];
             step.Settings.assign(words.begin() + 1, words.end());
+            devices_[words[0]] = {step.Number, ReportLength(step.Settings)};
             break;
         case TKind::Ini:
             // The line as written, blanks inside kept.
-            step.Text = RestOfLine(line, verb);
+            step.Text = RestOfLine(line);
+            if (IsActionLine(step.Text))
+                ++actionLines_;
             break;
         case TKind::Load:
             CheckWordCount(words, 0, 1);
@@ -99,6 +127,8 @@ private:
         case TKind::PlayState:
         case TKind::FullScreen:
         case TKind::Wait:
+        case TKind::Spacing:
+        case TKind::Silence:
             CheckWordCount(words, 1, 1);
             step.Number = Number(words[0]);
             break;
@@ -106,25 +136,26 @@ private:
         case TKind::Hold:
         case TKind::Release: {
             CheckWordCount(words, 2, 2);
-            step.Number = Device(words[0]);
-            const auto button = buttons_.find(words[0] + ' ' + words[1]);
-            if (button == buttons_.end())
-                Fail("device " + words[0] + " has no button " + words[1]);
+            step.Number = Device(words[0]).Number;
+            step.Text = words[0];
+            step.Button = words[1];
+            const TButton& button = Button(words[0], words[1]);
             if (step.Kind != TKind::Release)
-                step.Reports = button->second.Press;
+                step.Reports = button.Press;
             if (step.Kind != TKind::Hold)
-                step.Reports.insert(step.Reports.end(), button->second.Release.begin(),
-                                    button->second.Release.end());
+                step.Reports.insert(step.Reports.end(), button.Release.begin(),
+                                    button.Release.end());
             break;
         }
         case TKind::Unplug:
         case TKind::Plug:
             CheckWordCount(words, 1, 1);
-            step.Number = Device(words[0]);
+            step.Number = Device(words[0]).Number;
+            step.Text = words[0];
             break;
         case TKind::Expect:
             CheckWordCount(words, 1, SIZE_MAX);
-            step.Text = RestOfLine(line, verb);
+            step.Text = RestOfLine(line);
             break;
         }
         steps_.push_back(std::move(step));
@@ -132,19 +163,46 @@ private:
 
     void ParseButton(const std::vector<std::string>& words) {
         CheckWordCount(words, 3, SIZE_MAX);
-        Device(words[0]);
+        const std::size_t length = Device(words[0]).ReportLength;
         TButton button;
         auto* reports = &button.Press;
         for (std::size_t i = 2; i < words.size(); ++i) {
             if (words[i] == "release" && reports == &button.Press)
                 reports = &button.Release;
             else
-                reports->push_back(Report(words[i]));
+                reports->push_back(Report(words[i], length));
         }
         if (button.Press.empty())
             Fail("button " + words[1] + " sends nothing when pressed");
         if (!buttons_.emplace(words[0] + ' ' + words[1], std::move(button)).second)
             Fail("button " + words[1] + " is declared twice");
+    }
+
+    // The plug-in codes the bytes exactly as the device delivers them, whole reports included,
+    // so the codes are computed over the padded reports that the bus sends.
+    void ParseBind(const std::string& line, const std::vector<std::string>& words) {
+        CheckWordCount(words, 3, SIZE_MAX);
+        const TDeclaredDevice& device = Device(words[0]);
+        const TButton& button = Button(words[0], words[1]);
+        const std::string name = RestOfLine(line, 3);
+        const int type = HostActionType(name);
+        if (type < 0)
+            Fail("no action '" + name + "'");
+        THidAction action(static_cast<std::uint8_t>(type));
+        action.DeviceIndex = device.Number;
+        const bool repeating = action.IsRepeatable();
+        const auto addReports = [&](const std::vector<THostReport>& reports, bool toPress) {
+            for (THostReport report : reports) {
+                report.resize(device.ReportLength, 0);
+                for (std::uint8_t byte : report)
+                    action.AddCodeByte(byte, toPress);
+            }
+        };
+        addReports(button.Press, true);
+        addReports(button.Release, !repeating);
+        char key[16];
+        std::snprintf(key, sizeof key, "Action%.2u", actionLines_++);
+        steps_.push_back({TKind::Ini, lineNumber_, key + ("=" + action.ToText()), {}, 0, {}, {}});
     }
 
     TKind KindOf(const std::string& verb) const {
@@ -168,16 +226,37 @@ private:
         return value;
     }
 
-    int Device(const std::string& name) const {
+    const TDeclaredDevice& Device(const std::string& name) const {
         const auto device = devices_.find(name);
         if (device == devices_.end())
             Fail("no device " + name);
         return device->second;
     }
 
-    THostReport Report(const std::string& hex) const {
+    const TButton& Button(const std::string& device, const std::string& name) const {
+        const auto button = buttons_.find(device + ' ' + name);
+        if (button == buttons_.end())
+            Fail("device " + device + " has no button " + name);
+        return button->second;
+    }
+
+    std::size_t ReportLength(const std::vector<std::string>& settings) const {
+        for (const std::string& setting : settings)
+            if (setting.rfind("length=", 0) == 0) {
+                const int length = Number(setting.substr(7));
+                if (length == 0)
+                    Fail("a device needs reports of at least one byte");
+                return static_cast<std::size_t>(length);
+            }
+        return DefaultReportLength;
+    }
+
+    THostReport Report(const std::string& hex, std::size_t length) const {
         if (hex.size() % 2 != 0)
             Fail("report '" + hex + "' has an odd number of digits");
+        if (hex.size() / 2 > length)
+            Fail("report '" + hex + "' is longer than the device's " + std::to_string(length) +
+                 "-byte reports");
         THostReport report;
         for (std::size_t i = 0; i < hex.size(); i += 2) {
             unsigned value = 0;
@@ -190,16 +269,30 @@ private:
         return report;
     }
 
-    static std::string RestOfLine(const std::string& line, const std::string& verb) {
-        const std::size_t start = line.find_first_not_of(" \t", line.find(verb) + verb.size());
+    // The line after its first `words` words, blanks inside kept.
+    static std::string RestOfLine(const std::string& line, int words = 1) {
+        std::size_t at = 0;
+        for (int i = 0; i < words; ++i) {
+            at = line.find_first_not_of(" \t", at);
+            at = line.find_first_of(" \t", at);
+        }
+        const std::size_t start = line.find_first_not_of(" \t", at);
         return start == std::string::npos ? std::string() : line.substr(start);
     }
 
     int lineNumber_ = 0;
+    unsigned actionLines_ = 0;
     std::vector<THostStep> steps_;
-    std::map<std::string, int> devices_;
+    std::map<std::string, TDeclaredDevice> devices_;
     std::map<std::string, TButton> buttons_;
 };
+
+const char* StepVerb(TKind kind) {
+    for (const TVerb& known : Verbs)
+        if (kind == known.Kind)
+            return known.Name;
+    return "";
+}
 
 void WriteSettingsFile(const std::vector<std::string>& lines) {
     const std::string path = HostSettingsPath();
@@ -217,12 +310,14 @@ std::vector<THostStep> ParseHostScript(const std::string& text) {
 }
 
 std::string HostSettingsPath() {
-    char folder[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathA(nullptr, folder, CSIDL_LOCAL_APPDATA, TRUE))
-        throw EkvError("no local application-data folder");
-    std::string path = std::string(folder) + "\\HID-Plugin";
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path + "\\kvhid.ini";
+    return DefaultSettingsPath("kvhid.ini");
+}
+
+int HostActionType(const std::string& name) {
+    for (int type = 0; type < kHidActionTypeCount; ++type)
+        if (SameWords(name, HidActionName(static_cast<std::uint8_t>(type))))
+            return type;
+    return -1;
 }
 
 THostSession::THostSession(TPlayerWindow& player, THostLog& log, std::string pluginFileName,
@@ -273,11 +368,20 @@ void THostSession::Run(const THostStep& step) {
     case TKind::Wait:
         PumpMessagesFor(static_cast<DWORD>(step.Number));
         break;
+    case TKind::Spacing:
+        spacing_ = static_cast<DWORD>(step.Number);
+        break;
     case TKind::Press:
     case TKind::Hold:
     case TKind::Release:
-        for (const THostReport& report : step.Reports)
-            Driver().SendReport(step.Number, report);
+        log_.Note(step.Text + ": " + StepVerb(step.Kind) + " " + step.Button);
+        for (std::size_t i = 0; i < step.Reports.size(); ++i) {
+            // The plug-in's windows live on this thread: the gap is served, not slept.
+            if (i > 0)
+                PumpMessagesFor(spacing_);
+            Driver().SendReport(step.Number, step.Reports[i]);
+            log_.NoteReport(step.Text);
+        }
         break;
     case TKind::Unplug:
     case TKind::Plug:
@@ -285,6 +389,9 @@ void THostSession::Run(const THostStep& step) {
         break;
     case TKind::Expect:
         Expect(step.Text);
+        break;
+    case TKind::Silence:
+        ExpectSilence(static_cast<DWORD>(step.Number));
         break;
     }
 }
@@ -312,6 +419,11 @@ void THostSession::Expect(const std::string& words) {
     const std::string& received = log_.Commands()[expected_++].Text;
     if (received != words)
         throw EkvError("expected " + words + ", but got " + received);
+}
+
+void THostSession::ExpectSilence(DWORD milliseconds) {
+    if (player_.WaitForCommands(expected_ + 1, milliseconds))
+        throw EkvError("expected no command, but got " + log_.Commands()[expected_].Text);
 }
 
 THostDeviceDriver& THostSession::Driver() {

@@ -13,10 +13,26 @@ class TPlayerWindow;
 // A scripted session of the player stand-in: one step a line, words separated by blanks, '#'
 // starts a comment line.
 //
-//   device <name> [<key>=<value> ...]   a device on the simulated bus, in bus order
+//   device <name> [<key>=<value> ...]   a device on the simulated bus, in bus order; its
+//                                       position in the plug-in's device list is its number in
+//                                       declaration order (0, 1, ...). Keys: name, manufacturer,
+//                                       serial (underscores read as blanks), vid, pid, version,
+//                                       usagepage, usage (hexadecimal), length (input report
+//                                       bytes, 8 unless given)
 //   button <device> <button> <report>... [release <report>...]
-//                                       what a button sends, each report in hexadecimal
+//                                       what a button sends, each report in hexadecimal; the bus
+//                                       pads shorter reports with zeros to the device's length
 //   ini <text>                          a line of kvhid.ini, written before every later load
+//   bind <device> <button> <action>     an ActionNN line of kvhid.ini (numbered after the ones
+//                                       before it) binding the button to the action named as the
+//                                       plug-in names it ("Play/Pause", "Volume Up"), with codes
+//                                       computed from the button's reports: for a repeating
+//                                       action the press code covers the press reports and the
+//                                       release code the release reports (none without them);
+//                                       for any other action the press code covers what a press
+//                                       sends, press and release reports together
+//   spacing <ms>                        time between the reports of one press, hold or release
+//                                       (20 unless changed)
 //   load [<file>]                       load the plug-in (default: the one the host was given)
 //   config                              call the plug-in's config
 //   quit                                call quit and free the plug-in
@@ -29,6 +45,7 @@ class TPlayerWindow;
 //   unplug <device> / plug <device>     take a device off the bus and back
 //   expect <words>                      the next command must read <words>, within
 //                                       ExpectTimeout (2 s unless changed)
+//   silence <ms>                        serve messages for that long; no command may come
 using THostReport = std::vector<std::uint8_t>;
 
 struct THostStep {
@@ -46,14 +63,17 @@ struct THostStep {
         Release,
         Unplug,
         Plug,
-        Expect
+        Expect,
+        Spacing,
+        Silence
     };
     TKind Kind;
     int Line;
-    std::string Text;                  // ini line, file to load, expected words
+    std::string Text;                  // ini line, file to load, expected words, device name
     std::vector<std::string> Settings; // a device's key=value words
     int Number = 0;                    // play state, full-screen flag, milliseconds, device
     std::vector<THostReport> Reports;  // what press, hold or release sends
+    std::string Button;                // the button that press, hold or release works
 };
 
 // Raises EkvError naming the line of the first mistake.
@@ -89,6 +109,7 @@ public:
 private:
     void Load(const std::string& fileName);
     void Expect(const std::string& words);
+    void ExpectSilence(DWORD milliseconds);
     THostDeviceDriver& Driver();
 
     TPlayerWindow& player_;
@@ -98,8 +119,12 @@ private:
     std::unique_ptr<THostPlugin> plugin_;
     std::vector<std::string> settingsLines_;
     DWORD expectTimeout_ = 2000;
+    DWORD spacing_ = 20;
     std::size_t expected_; // commands before this one are past expecting
 };
 
 // Where the plug-in reads kvhid.ini: the local application-data folder, then HID-Plugin.
 std::string HostSettingsPath();
+
+// The words of a `bind` step's action, as the plug-in names action types; -1 for none.
+int HostActionType(const std::string& name);

@@ -4,12 +4,15 @@
 //   trelvon_host [--playstate N] [--fullscreen] [--run MS] [--script FILE] [PLUGIN.dll]
 //
 // Without a script the plug-in is loaded and the host serves messages until Ctrl+C or, with
-// --run, for MS milliseconds; then it calls quit and frees the plug-in.
+// --run, for MS milliseconds; then it calls quit and frees the plug-in. A script that declares
+// devices runs them on the simulated HID bus, which needs the bus's library doubles in system32
+// and WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n (scripts/demo sets both up).
 
 #include "framework/kv_error.h"
 #include "host/host_log.h"
 #include "host/host_plugin.h"
 #include "host/host_script.h"
+#include "host/host_sim_driver.h"
 #include "host/player_window.h"
 
 #include <windows.h>
@@ -17,7 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <algorithm>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -79,13 +84,21 @@ int Run(const TOptions& options, THostLog& log) {
     g_playerWindow = player.Handle();
     SetConsoleCtrlHandler(StopOnControlC, TRUE);
 
-    THostSession session(player, log, options.PluginFileName, nullptr);
     if (!options.ScriptFileName.empty()) {
-        session.Run(ParseHostScript(ReadFile(options.ScriptFileName)));
+        const auto steps = ParseHostScript(ReadFile(options.ScriptFileName));
+        std::unique_ptr<THostSimDriver> bus;
+        if (std::any_of(steps.begin(), steps.end(), [](const THostStep& step) {
+                return step.Kind == THostStep::TKind::Device;
+            }))
+            bus = std::make_unique<THostSimDriver>();
+        // Declared after the bus: the plug-in is unloaded while its devices still exist.
+        THostSession session(player, log, options.PluginFileName, bus.get());
+        session.Run(steps);
         session.Unload();
         return 0;
     }
-    session.Run(THostStep{THostStep::TKind::Load, 0, {}, {}, 0, {}});
+    THostSession session(player, log, options.PluginFileName, nullptr);
+    session.Run(THostStep{THostStep::TKind::Load, 0, {}, {}, 0, {}, {}});
     if (options.RunMs >= 0) {
         PumpMessagesFor(static_cast<DWORD>(options.RunMs));
     } else {

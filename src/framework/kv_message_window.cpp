@@ -1,0 +1,59 @@
+#include "framework/kv_message_window.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "framework/kv_error.h"
+
+// The module that contains this code: the plug-in DLL, or a test program.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+HINSTANCE ThisModule() {
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
+
+std::mutex classMutex;
+std::map<std::string, int> classUsers;
+
+void AcquireClass(const char* className, WNDPROC procedure) {
+    std::lock_guard lock(classMutex);
+    int& users = classUsers[className];
+    if (users == 0) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = ThisModule();
+        wc.lpszClassName = className;
+        if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            throw EkvError(std::string("Cannot register the window class ") + className);
+    }
+    ++users;
+}
+
+void ReleaseClass(const char* className) {
+    std::lock_guard lock(classMutex);
+    if (--classUsers[className] == 0)
+        UnregisterClassA(className, ThisModule());
+}
+
+} // namespace
+
+TkvMessageWindow::TkvMessageWindow(const char* className, WNDPROC procedure, void* owner)
+    : className_(className) {
+    AcquireClass(className_, procedure);
+    window_ = CreateWindowExA(0, className_, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(),
+                              nullptr);
+    if (window_ == nullptr) {
+        ReleaseClass(className_);
+        throw EkvError(std::string("Cannot create a window of class ") + className_);
+    }
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+}
+
+TkvMessageWindow::~TkvMessageWindow() {
+    SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+    ReleaseClass(className_);
+}
