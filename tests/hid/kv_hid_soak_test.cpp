@@ -21,7 +21,7 @@ TEST_F(Soak, FiveHundredOpenCloseCyclesWhileStreamingLeaveNothingBehind) {
     bus_.StreamInput(id, {{1}, {2}, {3}}, 500, 1000000);
     TWatchdog watchdog(240000, "500 open/close cycles");
     const std::size_t threads = ProcessThreadCount();
-    const DWORD handles = ProcessHandleCount();
+    const DWORD handles = SteadyHandleCount();
 
     const DWORD start = GetTickCount();
     for (int cycle = 0; cycle < 500; ++cycle) {
@@ -51,7 +51,7 @@ TEST_F(Soak, HundredUnplugsWhileStreamingCloseOnceEachAndLeaveNothingBehind) {
     Port().SetActive(false);
     TWatchdog watchdog(240000, "100 unplug/replug cycles");
     const std::size_t threads = ProcessThreadCount();
-    const DWORD handles = ProcessHandleCount();
+    const DWORD handles = SteadyHandleCount();
 
     const DWORD start = GetTickCount();
     int closesOnMonitoringThread = 0;

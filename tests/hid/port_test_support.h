@@ -2,7 +2,6 @@
 // Helpers of the HID port tests: what a port delivered, and the process's threads, handles and
 // preparsed data, to see that nothing is left behind.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdint>
@@ -67,39 +66,6 @@ private:
     std::atomic<int> closes_{0};
     std::atomic<DWORD> closeThread_{0};
 };
-
-// Threads of this process, from a Toolhelp snapshot.
-inline std::size_t ProcessThreadCount() {
-    TkvHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    std::size_t count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
-         more = Thread32Next(snapshot.Get(), &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++count;
-    return count;
-}
-
-// Open handles of this process. Wine answers GetProcessHandleCount with 0, so the handle values
-// are probed as well; both systems hand out the lowest free values first.
-inline DWORD ProcessHandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
-        return count;
-    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    }
-    return count;
-}
-
-// Waits until the thread and handle counts are back at the given ones; the simulator notices a
-// closed connection on its own time.
-inline bool CountsSettle(std::size_t threads, DWORD handles) {
-    return PumpUntil(
-        [&] { return ProcessThreadCount() == threads && ProcessHandleCount() == handles; }, 5000);
-}
 
 // Preparsed data the HID double handed out and did not get back.
 inline LONG PreparsedDataHeld() {

@@ -62,6 +62,7 @@ struct TSimBus::TDeviceState {
     std::vector<TSimReport> Outputs;
     std::size_t Delivered = 0;
     std::size_t ConnectionCount = 0;
+    int OpensLeft = -1; // listening instances still to be made; -1: no limit
 };
 
 struct TSimBus::TScheduled {
@@ -219,6 +220,18 @@ void TSimBus::Unplug(int id) {
         CloseDevice(device);
         std::erase_if(schedule_, [id](const TScheduled& s) { return s.Id == id; });
         PublishFixture();
+    });
+}
+
+void TSimBus::LimitOpens(int id, int opens) {
+    Execute([&] {
+        TDeviceState& device = Device(id);
+        device.OpensLeft = opens;
+        // Every listening instance is an open that would succeed: start the count afresh.
+        for (auto& instance : device.Instances)
+            if (!instance->Connected)
+                CloseInstance(*instance);
+        Service(device);
     });
 }
 
@@ -391,7 +404,7 @@ void TSimBus::OpenDevice(TDeviceState& device) {
                                             FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         return;
     }
-    while (device.Instances.size() < SpareInstances)
+    while (device.Instances.size() < SpareInstances && device.OpensLeft != 0)
         AddInstance(device);
 }
 
@@ -428,6 +441,8 @@ void TSimBus::AddInstance(TDeviceState& device) {
         instance->Connected = true;
     else
         return;
+    if (device.OpensLeft > 0)
+        --device.OpensLeft;
     device.Instances.push_back(std::move(instance));
 }
 
@@ -493,7 +508,8 @@ void TSimBus::Service(TDeviceState& device) {
         static_cast<std::size_t>(std::count_if(device.Instances.begin(), device.Instances.end(),
                                                [](const auto& in) { return in->Connected; }));
     if (device.Record.Present && device.Info.Access != TSimAccess::None)
-        while (device.Instances.size() - device.ConnectionCount < SpareInstances)
+        while (device.Instances.size() - device.ConnectionCount < SpareInstances &&
+               device.OpensLeft != 0)
             AddInstance(device);
 }
 

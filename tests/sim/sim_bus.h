@@ -77,6 +77,9 @@ public:
     // enumerations. Plug brings it back under the same path.
     void Unplug(int id);
     void Plug(int id);
+    // Lets only the next `opens` opens of the device succeed (-1: any number); later ones fail
+    // while the device stays listed, as a device that refuses to be opened does.
+    void LimitOpens(int id, int opens);
 
     // Input reports, to every instance connected when the report is due.
     void SendInput(int id, const TSimReport& report,

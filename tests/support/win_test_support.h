@@ -1,6 +1,9 @@
 #pragma once
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -21,6 +24,52 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000)
         }
     }
     return true;
+}
+
+// Threads of this process, from a Toolhelp snapshot.
+inline std::size_t ProcessThreadCount() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    std::size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Open handles of this process. Wine answers GetProcessHandleCount with 0, so the handle values
+// are probed as well; both systems hand out the lowest free values first.
+inline DWORD ProcessHandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
+        return count;
+    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
+        DWORD flags = 0;
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    }
+    return count;
+}
+
+// The handle count once it has stayed the same for 300 ms: the simulated bus replaces the pipe
+// instances of closed connections on its own time, so a count taken right after a close may
+// catch it half way.
+inline DWORD SteadyHandleCount() {
+    DWORD count = ProcessHandleCount();
+    for (int steady = 0, rounds = 0; steady < 3 && rounds < 50; ++rounds) {
+        PumpUntil([] { return false; }, 100);
+        const DWORD now = ProcessHandleCount();
+        steady = now == count ? steady + 1 : 0;
+        count = now;
+    }
+    return count;
+}
+
+// Waits until the thread and handle counts are back at the given ones.
+inline bool CountsSettle(std::size_t threads, DWORD handles) {
+    return PumpUntil(
+        [&] { return ProcessThreadCount() == threads && ProcessHandleCount() == handles; }, 5000);
 }
 
 // Ends the test program with a message when a step that could deadlock takes too long, so a hang

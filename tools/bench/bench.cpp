@@ -15,9 +15,9 @@
 #include "host/host_sim_driver.h"
 #include "host/player_window.h"
 #include "shell/winamp.h"
+#include "support/win_test_support.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <chrono>
@@ -45,29 +45,6 @@ std::string Setup(int devices) {
                   " next Next\n";
     }
     return script;
-}
-
-std::size_t ProcessThreadCount() {
-    TkvHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    std::size_t count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
-         more = Thread32Next(snapshot.Get(), &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++count;
-    return count;
-}
-
-// Wine 8 does not count handles (GetProcessHandleCount gives 0), so the handle table is probed.
-std::size_t ProcessHandleCount() {
-    std::size_t count = 0;
-    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-            ++count;
-    }
-    return count;
 }
 
 double ProcessCpuMilliseconds() {
