@@ -136,7 +136,15 @@ void ReleaseEngine() {
     engine.reset();
 }
 
-void ShowConfigDialog(TWinampHidProcessor&) {
-    // The configuration dialog (TfmConfig) is created here, shown modally over the engine and
-    // destroyed again. It comes with the configuration UI; until then config ends here.
+namespace {
+TConfigDialogProc configDialog = nullptr;
+} // namespace
+
+void SetConfigDialogProc(TConfigDialogProc proc) {
+    configDialog = proc;
+}
+
+void ShowConfigDialog(TWinampHidProcessor& engine) {
+    if (configDialog != nullptr)
+        configDialog(engine);
 }

@@ -23,3 +23,7 @@ void ReleaseEngine();
 // The configuration dialog over `engine`, modal, without an owner. It saves the settings and
 // reopens the devices itself when closed with OK. Errors reach config(), which shows them.
 void ShowConfigDialog(TWinampHidProcessor& engine);
+// The dialog lives above the shell; the module that contains both registers it here when it
+// starts. Without one, config shows nothing.
+using TConfigDialogProc = void (*)(TWinampHidProcessor& engine);
+void SetConfigDialogProc(TConfigDialogProc proc);

@@ -56,6 +56,11 @@ protected:
     bool ConnectionsReach(std::size_t count) {
         return PumpUntil([&] { return Connections() == count; }, 3000);
     }
+    // config shows the configuration dialog, which the box catcher closes again with OK; it
+    // shows no error.
+    bool OnlyTheDialogShown() const {
+        return boxes_.Boxes().size() == 1 && boxes_.Boxes()[0].Caption.rfind("HID Plugin", 0) == 0;
+    }
     bool ClassLeft(const char* name) {
         WNDCLASSA info{};
         return GetClassInfoA(library_.Get(), name, &info) != FALSE;
@@ -86,7 +91,7 @@ TEST_F(Plugin, InitThenConfigShareOneEngineAndQuitReleasesEverything) {
     EXPECT_EQ(header_->init(), 0);
     EXPECT_TRUE(ConnectionsReach(1));
     header_->config();
-    EXPECT_TRUE(boxes_.Boxes().empty());
+    EXPECT_TRUE(OnlyTheDialogShown());
     Sleep(100);
     EXPECT_EQ(Connections(), 1u); // the same engine, no second port
     EXPECT_TRUE(ClassLeft("THidReportWindow"));
@@ -104,7 +109,7 @@ TEST_F(Plugin, InitThenConfigShareOneEngineAndQuitReleasesEverything) {
 TEST_F(Plugin, ConfigWithoutInitCreatesTheEngineAndQuitWithoutInitDoesNothing) {
     header_->quit();
     header_->config();
-    EXPECT_TRUE(boxes_.Boxes().empty());
+    EXPECT_TRUE(OnlyTheDialogShown());
     EXPECT_TRUE(ConnectionsReach(1));
     header_->quit();
     EXPECT_TRUE(ConnectionsReach(0));

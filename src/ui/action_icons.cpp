@@ -1,0 +1,153 @@
+#include <windows.h>
+
+#include "ui/action_icons.h"
+
+#include "framework/kv_error.h"
+
+namespace {
+
+constexpr COLORREF kTransparent = RGB(255, 0, 255);
+constexpr COLORREF kInk = RGB(0, 0, 128);
+constexpr COLORREF kAccent = RGB(0, 128, 0);
+
+void Polygon(HDC dc, std::initializer_list<POINT> points) {
+    ::Polygon(dc, points.begin(), static_cast<int>(points.size()));
+}
+
+void Bar(HDC dc, int left, int top, int right, int bottom) {
+    Rectangle(dc, left, top, right, bottom);
+}
+
+// Triangles pointing right (or left) with their tip at x.
+void Right(HDC dc, int x, int top, int bottom) {
+    Polygon(
+        dc,
+        {{x - (bottom - top) / 2, top}, {x, (top + bottom) / 2}, {x - (bottom - top) / 2, bottom}});
+}
+void Left(HDC dc, int x, int top, int bottom) {
+    Polygon(
+        dc,
+        {{x + (bottom - top) / 2, top}, {x, (top + bottom) / 2}, {x + (bottom - top) / 2, bottom}});
+}
+
+void Speaker(HDC dc) {
+    Bar(dc, 1, 6, 4, 10);
+    Polygon(dc, {{4, 6}, {8, 2}, {8, 14}, {4, 10}});
+}
+
+void DrawGlyph(HDC dc, int type) {
+    switch (type) {
+    case 1: // Play/Pause
+        Right(dc, 8, 3, 13);
+        Bar(dc, 10, 3, 12, 13);
+        Bar(dc, 13, 3, 15, 13);
+        break;
+    case 2: // Next
+        Right(dc, 11, 3, 13);
+        Bar(dc, 11, 3, 14, 13);
+        break;
+    case 3: // Previous
+        Bar(dc, 2, 3, 5, 13);
+        Left(dc, 5, 3, 13);
+        break;
+    case 4: // Stop
+        Bar(dc, 3, 3, 13, 13);
+        break;
+    case 5: // Volume Up
+        Speaker(dc);
+        Bar(dc, 10, 7, 16, 9);
+        Bar(dc, 12, 5, 14, 11);
+        break;
+    case 6: // Volume Down
+        Speaker(dc);
+        Bar(dc, 10, 7, 16, 9);
+        break;
+    case 7: // Forward
+        Right(dc, 9, 3, 13);
+        Right(dc, 15, 3, 13);
+        break;
+    case 8: // Backward
+        Left(dc, 1, 3, 13);
+        Left(dc, 7, 3, 13);
+        break;
+    case 9: // Play
+        Right(dc, 13, 2, 14);
+        break;
+    case 10: // Pause
+        Bar(dc, 4, 3, 7, 13);
+        Bar(dc, 9, 3, 12, 13);
+        break;
+    case 11: // Full Screen: a frame with corner marks
+        Bar(dc, 1, 1, 6, 3);
+        Bar(dc, 1, 1, 3, 6);
+        Bar(dc, 10, 1, 15, 3);
+        Bar(dc, 13, 1, 15, 6);
+        Bar(dc, 1, 13, 6, 15);
+        Bar(dc, 1, 10, 3, 15);
+        Bar(dc, 10, 13, 15, 15);
+        Bar(dc, 13, 10, 15, 15);
+        break;
+    case 12: // Eject
+        Polygon(dc, {{8, 2}, {14, 9}, {2, 9}});
+        Bar(dc, 2, 11, 15, 14);
+        break;
+    case 13: { // Mute: the speaker crossed out
+        Speaker(dc);
+        const HPEN pen = CreatePen(PS_SOLID, 2, RGB(200, 0, 0));
+        const HGDIOBJ old = SelectObject(dc, pen);
+        MoveToEx(dc, 10, 5, nullptr);
+        LineTo(dc, 15, 11);
+        MoveToEx(dc, 15, 5, nullptr);
+        LineTo(dc, 10, 11);
+        SelectObject(dc, old);
+        DeleteObject(pen);
+        break;
+    }
+    case 14: { // Shuffle: two crossing arrows
+        const HPEN pen = CreatePen(PS_SOLID, 2, kInk);
+        const HGDIOBJ old = SelectObject(dc, pen);
+        MoveToEx(dc, 1, 4, nullptr);
+        LineTo(dc, 11, 12);
+        MoveToEx(dc, 1, 12, nullptr);
+        LineTo(dc, 11, 4);
+        SelectObject(dc, old);
+        DeleteObject(pen);
+        Right(dc, 15, 1, 8);
+        Right(dc, 15, 8, 15);
+        break;
+    }
+    }
+}
+
+} // namespace
+
+HIMAGELIST CreateActionImageList() {
+    const HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, kActionImageCount, 0);
+    if (list == nullptr)
+        throw EkvError("Cannot create the action images");
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    const HBRUSH background = CreateSolidBrush(kTransparent);
+    const HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    for (int type = 1; type <= kActionImageCount; ++type) {
+        const RECT all{0, 0, 16, 16};
+        FillRect(dc, &all, background);
+        const HBRUSH ink = CreateSolidBrush(type == 5 || type == 6 ? kAccent : kInk);
+        const HGDIOBJ oldBrush = SelectObject(dc, ink);
+        DrawGlyph(dc, type);
+        SelectObject(dc, oldBrush);
+        DeleteObject(ink);
+        SelectObject(dc, oldBitmap); // a bitmap selected into a DC cannot be added
+        ImageList_AddMasked(list, bitmap, kTransparent);
+        SelectObject(dc, bitmap);
+    }
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(background);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return list;
+}

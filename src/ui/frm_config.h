@@ -1,0 +1,95 @@
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/hid_processor.h"
+#include "hid/kv_hid.h"
+#include "ui/kv_dialog.h"
+#include "ui/kv_link_box.h"
+
+// The plug-in's settings dialog. It edits the engine's action list in place on a Simple page
+// (six fixed commands) or an Extended page (a free list), and writes the device choice and the
+// mode back, saves kvhid.ini and reopens the engine's devices only when closed with OK. A hidden
+// HID page, revealed by double-clicking the About page's title, shows the devices' capabilities
+// and live reports through the dialog's own port.
+class TfmConfig : public TkvDialog {
+public:
+    explicit TfmConfig(THidProcessor& engine);
+    ~TfmConfig() override;
+
+    enum TPage { pgActions, pgActionsExt, pgHid, pgAbout, kPageCount };
+
+    THidProcessor& Engine;
+    // The device numbering of the whole dialog: an action's DeviceIndex is a position in its list.
+    TkvHid& kvHid1() { return *kvHid1_; }
+
+protected:
+    void FormCreate() override;
+    void FormShow() override;
+    void FormClose(INT_PTR result) override;
+    void Command(int id, int code, HWND control) override;
+    LRESULT Notify(const NMHDR& header) override;
+    bool Message(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void HandleError(std::exception_ptr error) override;
+
+private:
+    // Layout of each page; the controls lie over the tab control's display area.
+    void CreateSimplePage();
+    void CreateExtendedPage();
+    void CreateHidPage();
+    void CreateAboutPage();
+    HWND AddPageControl(TPage page, const char* windowClass, const char* text, DWORD style, int x,
+                        int y, int width, int height, int id, HFONT font = nullptr,
+                        DWORD exStyle = 0);
+    HWND AddLink(TPage page, const char* text, int x, int y, int width, int height, int id,
+                 HFONT font);
+
+    // Tabs of the visible pages in page order; the active page's controls shown.
+    void UpdateTabs();
+    void ShowPage(TPage page);
+    void ShowMode(bool extended);
+
+    void RefreshSimpleLabels();
+    bool LearnAction(THidAction& action);
+    void RefreshActionList();
+    LRESULT DrawActionItem(const NMLVCUSTOMDRAW& draw);
+    int SelectedRow() const;
+    void EditAction(THidAction* existing);
+    void DeleteAction();
+    void DrawColoredButton(const DRAWITEMSTRUCT& item, COLORREF color);
+
+    // The HID page.
+    void kvDeviceBox1Change();
+    void BuildHidTree();
+    void ShowNodeInfo();
+    void ShowGeneralInfo(const TkvHidDevice& device);
+    template <class TRecord> void ShowCapsInfo(const TRecord& record);
+    void AddInfoRow(const std::string& property, const std::string& value);
+    void CheckBox1Click();
+    void ReceivePortItem(const TkvReportQueue::TItem& item);
+    void Autodetect();
+    void DeviceChange(UINT message, WPARAM wParam, LPARAM lParam);
+
+    std::unique_ptr<TkvHid> kvHid1_;
+    std::unique_ptr<TkvDeviceBox> kvDeviceBox1_;
+    HIMAGELIST img16_ = nullptr;
+    std::array<std::vector<HWND>, kPageCount> pageControls_;
+    std::array<bool, kPageCount> pageVisible_{true, true, true, true};
+    TPage activePage_ = pgActions;
+    TkvReportQueue reports_;
+    // Changes whenever the user opens or closes kvHid1, so that reports and closes posted
+    // before that are dropped.
+    std::atomic<std::uint32_t> session_{0};
+    bool created_ = false;
+    // What the tab control paints its page area with: plain or themed, the page's labels match.
+    COLORREF pageColor_ = CLR_INVALID;
+};
+
+// config's dialog: TfmConfig over `engine`, modal, without an owner.
+void RunConfigDialog(THidProcessor& engine);

@@ -1,0 +1,147 @@
+#include "ui/frm_hid_action.h"
+
+#include <commctrl.h>
+
+#include "ui/ui_ids.h"
+
+namespace {
+
+constexpr UINT kReportMessage = WM_APP + 10;
+constexpr UINT_PTR timerProgress = 1; // every second, up to the 10 s limit
+constexpr UINT_PTR timerTimeout = 2;  // 500 ms after the last report: the burst is over
+constexpr int kProgressMax = 10;
+// The frame shown while the search animation is stopped.
+constexpr int kAnimateStopFrame = 8;
+// The system's search animation in shell32.
+constexpr int kSearchAnimation = 150;
+
+} // namespace
+
+TfmHidAction::TfmHidAction()
+    : TkvDialog("Action Registration", 397, 105, true), reports_(kReportMessage) {}
+
+TfmHidAction::~TfmHidAction() {
+    ClosePorts();
+}
+
+void TfmHidAction::FormCreate() {
+    AddControl(ANIMATE_CLASSA, "", ACS_TRANSPARENT | ACS_CENTER, 12, 12, 16, 16, idActionAnimate);
+    // A system without the animation shows none.
+    if (!Animate_OpenEx(Control(idActionAnimate), GetModuleHandleA("shell32.dll"),
+                        MAKEINTRESOURCEA(kSearchAnimation)))
+        ShowWindow(Control(idActionAnimate), SW_HIDE);
+    AddControl("STATIC", "Please press needed button on your HID device", SS_LEFT, 40, 8, 349, 34,
+               idActionMessage, DialogFont(true, 10));
+    AddControl(PROGRESS_CLASSA, "", 0, 8, 50, 381, 17, idActionProgress);
+    SendMessageA(Control(idActionProgress), PBM_SETRANGE32, 0, kProgressMax);
+    SendMessageA(Control(idActionProgress), PBM_SETSTEP, 1, 0);
+    AddControl("STATIC", "(... or wait 10 second if you want to reset action ...)", SS_CENTER, 8,
+               78, 381, 15, idActionHint);
+    reports_.SetWindow(Handle());
+}
+
+void TfmHidAction::FormShow() {
+    Action.ResetCodes();
+    SetCaption(Action.ActionType != atUnknown ? std::string("HID Action: ") + Action.ActionName()
+                                              : "Detection an active HID");
+    SetDlgItemTextA(Handle(), idActionMessage,
+                    Action.IsRepeatable()
+                        ? "Please PRESS and HOLD needed button on remote control"
+                        : "Please PRESS and RELEASE needed button on remote control");
+    Action.Pressed = true;
+    OpenPorts();
+    SetProgress(0);
+    StartTimer(timerProgress, true);
+}
+
+void TfmHidAction::FormClose(INT_PTR result) {
+    StartTimer(timerProgress, false);
+    StartTimer(timerTimeout, false);
+    if (result == IDOK && ListenIndex == -1)
+        ListenIndex = Action.DeviceIndex;
+    ClosePorts();
+}
+
+void TfmHidAction::OpenPorts() {
+    Animate_Play(Control(idActionAnimate), 0, -1, -1);
+    std::int32_t index = ListenIndex == -1 ? 0 : ListenIndex;
+    for (;;) {
+        auto port = std::make_unique<TkvHid>();
+        port->DeviceListChanged();
+        if (index >= port->DeviceCount())
+            return;
+        port->SetDeviceIndex(index);
+        const auto position = static_cast<std::uint32_t>(Ports.size());
+        port->OnAfterReceive = [this, position](TkvBaseIO*, const void* buffer,
+                                                std::uint32_t count) {
+            reports_.PostReport(position, buffer, count);
+        };
+        TkvHid& opened = *Ports.emplace_back(std::move(port));
+        opened.SetActive(true);
+        if (ListenIndex != -1 || ++index >= opened.DeviceCount())
+            return;
+    }
+}
+
+void TfmHidAction::ClosePorts() {
+    // Each close joins the port's monitoring thread, so nothing is posted after the drain.
+    for (auto& port : Ports)
+        port->SetActive(false);
+    Ports.clear();
+    reports_.Drain();
+    if (Handle() != nullptr) {
+        Animate_Stop(Control(idActionAnimate));
+        Animate_Seek(Control(idActionAnimate), kAnimateStopFrame);
+    }
+}
+
+bool TfmHidAction::Message(UINT message, WPARAM, LPARAM lParam, LRESULT&) {
+    if (message != kReportMessage)
+        return false;
+    const auto item = TkvReportQueue::Take(lParam);
+    if (!Ports.empty())
+        ReceiveReport(item->Source, item->Bytes);
+    return true;
+}
+
+void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes) {
+    StartTimer(timerTimeout, false);
+    for (const std::uint8_t byte : bytes)
+        Action.AddCodeByte(byte, Action.Pressed);
+    Action.DeviceIndex = ListenIndex == -1 ? static_cast<std::int32_t>(port) : ListenIndex;
+    StartTimer(timerTimeout, true);
+}
+
+void TfmHidAction::Timer(UINT_PTR id) {
+    if (id == timerProgress) {
+        SetProgress(progress_ + 1);
+        if (progress_ >= kProgressMax) {
+            StartTimer(timerProgress, false);
+            EndModal(IDCANCEL);
+        }
+    } else if (id == timerTimeout) {
+        StartTimer(timerProgress, false);
+        StartTimer(timerTimeout, false);
+        if (Action.IsRepeatable() && Action.Pressed) {
+            SetDlgItemTextA(Handle(), idActionMessage,
+                            "Please RELEASE button on remote control now!");
+            Action.Pressed = false;
+            SetProgress(0);
+            StartTimer(timerProgress, true);
+        } else {
+            EndModal(IDOK);
+        }
+    }
+}
+
+void TfmHidAction::SetProgress(int position) {
+    progress_ = position;
+    SendMessageA(Control(idActionProgress), PBM_SETPOS, position, 0);
+}
+
+void TfmHidAction::StartTimer(UINT_PTR id, bool start) {
+    if (start)
+        SetTimer(Handle(), id, id == timerProgress ? 1000 : 500, nullptr);
+    else
+        KillTimer(Handle(), id);
+}

@@ -1,0 +1,42 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/hid_action.h"
+#include "hid/kv_hid.h"
+#include "ui/kv_dialog.h"
+
+// Captures which button an action stands for: listens on one device or on all of them, folds
+// the bytes of the press (and, for repeating actions, of the release) into the action's codes,
+// and ends with OK 500 ms after the last report of a burst, or with Cancel after 10 seconds
+// without one.
+class TfmHidAction : public TkvDialog {
+public:
+    TfmHidAction();
+    ~TfmHidAction() override;
+
+    // The working copy: callers Assign the action to learn into it and read it back after OK.
+    THidAction Action;
+    // Before showing: the device to listen on, -1 for every device. After OK: the device the
+    // input came from.
+    std::int32_t ListenIndex = -1;
+
+protected:
+    void FormCreate() override;
+    void FormShow() override;
+    void FormClose(INT_PTR result) override;
+    void Timer(UINT_PTR id) override;
+    bool Message(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    void OpenPorts();
+    void ClosePorts();
+    void ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes);
+    void SetProgress(int position);
+    void StartTimer(UINT_PTR id, bool start);
+
+    std::vector<std::unique_ptr<TkvHid>> Ports;
+    TkvReportQueue reports_;
+    int progress_ = 0;
+};

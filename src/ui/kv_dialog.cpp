@@ -1,0 +1,232 @@
+#include "ui/kv_dialog.h"
+
+#include <commctrl.h>
+
+#include <utility>
+
+#include "framework/kv_error.h"
+
+// The module that contains this code: the plug-in, or a test program.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+// The fonts live as long as the module; a dialog may be opened many times.
+struct TFontCache {
+    ~TFontCache() {
+        for (auto& [key, font] : Fonts)
+            DeleteObject(font);
+    }
+    std::map<int, HFONT> Fonts;
+};
+
+void InitControls() {
+    static const bool done = [] {
+        INITCOMMONCONTROLSEX init{sizeof init, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
+                                                   ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
+                                                   ICC_ANIMATE_CLASS | ICC_STANDARD_CLASSES};
+        return InitCommonControlsEx(&init) != FALSE;
+    }();
+    (void)done;
+}
+
+} // namespace
+
+HFONT DialogFont(bool bold, int points) {
+    static TFontCache cache;
+    const int key = points * 2 + (bold ? 1 : 0);
+    HFONT& font = cache.Fonts[key];
+    if (font == nullptr) {
+        const HDC screen = GetDC(nullptr);
+        const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+        ReleaseDC(nullptr, screen);
+        font = CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+    }
+    return font;
+}
+
+TkvDialog::TkvDialog(std::string caption, int clientWidth, int clientHeight, bool toolWindow)
+    : caption_(std::move(caption)), clientWidth_(clientWidth), clientHeight_(clientHeight),
+      toolWindow_(toolWindow) {}
+
+TkvDialog::~TkvDialog() {
+    for (auto& [control, colors] : colors_)
+        if (colors.Background != nullptr)
+            DeleteObject(colors.Background);
+}
+
+INT_PTR TkvDialog::ShowModal(HWND owner) {
+    InitControls();
+    // An empty template: the controls come from FormCreate, the size from the client area.
+    struct alignas(DWORD) {
+        DLGTEMPLATE Header;
+        WORD Menu, Class, Title;
+    } dialogTemplate{};
+    dialogTemplate.Header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    dialogTemplate.Header.dwExtendedStyle = toolWindow_ ? WS_EX_TOOLWINDOW : WS_EX_DLGMODALFRAME;
+    error_ = nullptr;
+    closing_ = false;
+    const INT_PTR result =
+        DialogBoxIndirectParamA(reinterpret_cast<HINSTANCE>(&__ImageBase), &dialogTemplate.Header,
+                                owner, &DialogProc, reinterpret_cast<LPARAM>(this));
+    handle_ = nullptr;
+    if (error_)
+        std::rethrow_exception(std::exchange(error_, nullptr));
+    if (result == -1)
+        throw EkvError("Cannot create the dialog \"" + caption_ + "\"");
+    return result;
+}
+
+void TkvDialog::EndModal(INT_PTR result) {
+    if (closing_ || handle_ == nullptr)
+        return;
+    closing_ = true;
+    try {
+        FormClose(result);
+    } catch (...) {
+        if (!error_)
+            error_ = std::current_exception();
+    }
+    EndDialog(handle_, result);
+}
+
+HWND TkvDialog::AddControl(const char* windowClass, const char* text, DWORD style, int x, int y,
+                           int width, int height, int id, HFONT font, DWORD exStyle) {
+    const HWND control =
+        CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
+                        height, handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                        reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
+    if (control == nullptr)
+        throw EkvError(std::string("Cannot create a control of class ") + windowClass);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : DialogFont()), 0);
+    return control;
+}
+
+void TkvDialog::SetControlColors(HWND control, COLORREF text, COLORREF background) {
+    TColors& colors = colors_[control];
+    colors.Text = text;
+    if (background != CLR_INVALID) {
+        if (colors.Background != nullptr)
+            DeleteObject(colors.Background);
+        colors.Background = CreateSolidBrush(background);
+    }
+    InvalidateRect(control, nullptr, TRUE);
+}
+
+void TkvDialog::HandleError(std::exception_ptr error) {
+    if (!error_)
+        error_ = error;
+    if (handle_ != nullptr && !closing_)
+        EndModal(IDCANCEL);
+}
+
+INT_PTR CALLBACK TkvDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        reinterpret_cast<TkvDialog*>(lParam)->handle_ = window;
+    }
+    auto* dialog = reinterpret_cast<TkvDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (dialog == nullptr)
+        return FALSE;
+    try {
+        return dialog->Dispatch(message, wParam, lParam);
+    } catch (...) {
+        try {
+            dialog->HandleError(std::current_exception());
+        } catch (...) {
+            // Nothing more can be done for this message.
+        }
+        return FALSE;
+    }
+}
+
+INT_PTR TkvDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        SetWindowTextA(handle_, caption_.c_str());
+        RECT frame{0, 0, clientWidth_, clientHeight_};
+        AdjustWindowRectEx(&frame, GetWindowLongA(handle_, GWL_STYLE), FALSE,
+                           GetWindowLongA(handle_, GWL_EXSTYLE));
+        const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+        RECT work{};
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+        SetWindowPos(handle_, nullptr, work.left + (work.right - work.left - width) / 2,
+                     work.top + (work.bottom - work.top - height) / 2, width, height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        FormCreate();
+        FormShow();
+        return TRUE;
+    }
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        Command(id, HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        // OK and Cancel buttons carry their modal result as their id; Enter without an OK
+        // button does nothing, Esc always cancels.
+        if ((id == IDOK && Control(IDOK) != nullptr) || id == IDCANCEL)
+            EndModal(id);
+        return TRUE;
+    }
+    case WM_NOTIFY:
+        SetWindowLongPtrA(handle_, DWLP_MSGRESULT, Notify(*reinterpret_cast<NMHDR*>(lParam)));
+        return TRUE;
+    case WM_TIMER:
+        Timer(wParam);
+        return TRUE;
+    case WM_CLOSE:
+        EndModal(IDCANCEL);
+        return TRUE;
+    case WM_CTLCOLORSTATIC: {
+        const auto found = colors_.find(reinterpret_cast<HWND>(lParam));
+        if (found == colors_.end())
+            return FALSE;
+        const HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, found->second.Text);
+        SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(found->second.Background != nullptr
+                                             ? found->second.Background
+                                             : GetSysColorBrush(COLOR_BTNFACE));
+    }
+    default: {
+        LRESULT result = 0;
+        if (!Message(message, wParam, lParam, result))
+            return FALSE;
+        SetWindowLongPtrA(handle_, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+    }
+}
+
+void TkvReportQueue::PostReport(std::uint32_t source, const void* buffer, std::uint32_t count) {
+    auto item = std::make_unique<TItem>();
+    item->Source = source;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    item->Bytes.assign(bytes, bytes + count);
+    Post(std::move(item));
+}
+
+void TkvReportQueue::PostClose(std::uint32_t source) {
+    auto item = std::make_unique<TItem>();
+    item->Source = source;
+    item->Closed = true;
+    Post(std::move(item));
+}
+
+void TkvReportQueue::Post(std::unique_ptr<TItem> item) {
+    if (window_ != nullptr &&
+        PostMessageA(window_, message_, 0, reinterpret_cast<LPARAM>(item.get())))
+        item.release(); // the window's handler owns it now
+}
+
+std::unique_ptr<TkvReportQueue::TItem> TkvReportQueue::Take(LPARAM lParam) {
+    return std::unique_ptr<TItem>(reinterpret_cast<TItem*>(lParam));
+}
+
+void TkvReportQueue::Drain() {
+    if (window_ == nullptr)
+        return;
+    MSG msg;
+    while (PeekMessageA(&msg, window_, message_, message_, PM_REMOVE))
+        Take(msg.lParam);
+}

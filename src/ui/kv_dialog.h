@@ -1,0 +1,101 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Font of every dialog: MS Sans Serif 8 pt, plain, bold, or bold at another size.
+HFONT DialogFont(bool bold = false, int points = 8);
+
+// A modal dialog whose controls are created in code at pixel positions of the client area. The
+// dialog manager still runs the modal loop, so Enter reaches the default button (IDOK) and Esc
+// and the frame's close box reach IDCANCEL.
+//
+// No exception leaves the dialog procedure: one raised while the dialog runs is kept, the
+// dialog ends, and ShowModal raises it again in the caller, unless HandleError deals with it.
+class TkvDialog {
+public:
+    virtual ~TkvDialog();
+    TkvDialog(const TkvDialog&) = delete;
+    TkvDialog& operator=(const TkvDialog&) = delete;
+
+    // Runs the dialog owned by `owner` (may be null) and returns its modal result.
+    INT_PTR ShowModal(HWND owner);
+    HWND Handle() const { return handle_; }
+    // Ends the modal loop with `result` after FormClose has run.
+    void EndModal(INT_PTR result);
+    HWND Control(int id) const { return GetDlgItem(handle_, id); }
+
+protected:
+    TkvDialog(std::string caption, int clientWidth, int clientHeight, bool toolWindow = false);
+
+    HWND AddControl(const char* windowClass, const char* text, DWORD style, int x, int y, int width,
+                    int height, int id, HFONT font = nullptr, DWORD exStyle = 0);
+    // Text colour of a static control (labels, check boxes, read-only edits), and its
+    // background; CLR_INVALID keeps the background set before, or the dialog's own.
+    void SetControlColors(HWND control, COLORREF text, COLORREF background = CLR_INVALID);
+    void SetCaption(const std::string& text) { SetWindowTextA(handle_, text.c_str()); }
+
+    // WM_INITDIALOG: create the controls, then show.
+    virtual void FormCreate() = 0;
+    virtual void FormShow() {}
+    // Runs once however the dialog ends, before it is destroyed.
+    virtual void FormClose(INT_PTR) {}
+    virtual void Command(int, int, HWND) {}
+    virtual LRESULT Notify(const NMHDR&) { return 0; }
+    virtual void Timer(UINT_PTR) {}
+    // Any other message; true when handled, with its result.
+    virtual bool Message(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+    // The default keeps the error for ShowModal and ends the dialog.
+    virtual void HandleError(std::exception_ptr error);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    struct TColors {
+        COLORREF Text;
+        HBRUSH Background;
+    };
+    std::string caption_;
+    int clientWidth_, clientHeight_;
+    bool toolWindow_;
+    HWND handle_ = nullptr;
+    bool closing_ = false;
+    std::exception_ptr error_;
+    std::map<HWND, TColors> colors_;
+};
+
+// Reports and closes of ports, handed from the monitoring threads to a dialog's thread in
+// arrival order. The bytes are copied before the hand-over, since a port's buffer is valid only
+// during its callback; copies that are never delivered are freed by Drain.
+class TkvReportQueue {
+public:
+    struct TItem {
+        std::uint32_t Source = 0; // the sender's own tag: a port position and a session
+        bool Closed = false;      // the port closed itself; no bytes
+        std::vector<std::uint8_t> Bytes;
+    };
+    explicit TkvReportQueue(UINT message) : message_(message) {}
+    ~TkvReportQueue() { Drain(); }
+    TkvReportQueue(const TkvReportQueue&) = delete;
+    TkvReportQueue& operator=(const TkvReportQueue&) = delete;
+
+    void SetWindow(HWND window) { window_ = window; }
+    UINT MessageId() const { return message_; }
+    // On any thread.
+    void PostReport(std::uint32_t source, const void* buffer, std::uint32_t count);
+    void PostClose(std::uint32_t source);
+    // On the window's thread, for a message of MessageId(): the item it carries.
+    static std::unique_ptr<TItem> Take(LPARAM lParam);
+    // Frees the items still waiting in the window's queue.
+    void Drain();
+
+private:
+    void Post(std::unique_ptr<TItem> item);
+    UINT message_;
+    HWND window_ = nullptr;
+};

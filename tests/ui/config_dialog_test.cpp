@@ -1,0 +1,313 @@
+// The configuration dialog of the real plug-in, opened through config in the player stand-in on
+// the simulated bus and driven from a second thread as a user would.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <dbt.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "engine/hid_processor.h"
+#include "hid/sim_test_support.h"
+#include "host/host_log.h"
+#include "host/host_plugin.h"
+#include "host/player_window.h"
+#include "shell/test_files.h"
+#include "sim/sim_bus.h"
+#include "ui/ui_ids.h"
+#include "ui_driver.h"
+
+namespace {
+
+const std::string kCaption = "HID Plugin - " TRELVON_MAKER_NAME;
+constexpr char kNotDefined[] = "Not defined. Click button for change";
+constexpr char kAssigned[] = "Assigned. Click button for change";
+constexpr int idNextLabel = idSimpleButton + 3;
+
+std::string Hex8(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%.8X", value);
+    return text;
+}
+
+// The code of one padded 8-byte report.
+std::uint32_t CodeOf(TSimReport report) {
+    report.resize(8);
+    return AddReportToBurst(kNoCode, false, report.data(), report.size());
+}
+
+std::vector<std::string> TreeTexts(HWND tree, HTREEITEM parent) {
+    std::vector<std::string> texts;
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageA(
+        tree, TVM_GETNEXTITEM, parent ? TVGN_CHILD : TVGN_ROOT, reinterpret_cast<LPARAM>(parent)));
+    for (; item != nullptr;
+         item = reinterpret_cast<HTREEITEM>(
+             SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+        char text[128] = {};
+        TVITEMA info{};
+        info.mask = TVIF_TEXT;
+        info.hItem = item;
+        info.pszText = text;
+        info.cchTextMax = sizeof text;
+        SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&info));
+        texts.emplace_back(text);
+    }
+    return texts;
+}
+
+bool Contains(const std::vector<std::string>& rows, const std::string& row) {
+    return std::find(rows.begin(), rows.end(), row) != rows.end();
+}
+
+void SelectRow(HWND dialog, int row) {
+    LVITEMA state{};
+    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendDlgItemMessageA(dialog, idActions, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+}
+
+class ConfigDialog : public testing::Test {
+protected:
+    ConfigDialog() : player_(log_), settings_(THidProcessor().DefaultSettingsPath()) {
+        TSimDevice remote;
+        remote.ButtonCaps[HidP_Input] = {TSimBus::ButtonRange(0x0c, 1, 16)};
+        remote.ValueCaps[HidP_Input] = {TSimBus::Value(0x0c, 0xE9, 8),
+                                        TSimBus::Value(0x0c, 0xEA, 8)};
+        bus_.AddDevice(remote);
+        DeleteFileA(settings_.c_str());
+    }
+    ~ConfigDialog() override {
+        plugin_.reset();
+        DeleteFileA(settings_.c_str());
+    }
+    void WriteSettings(const std::string& content) {
+        std::ofstream(settings_, std::ios::binary) << content;
+    }
+    std::string Settings() const {
+        std::ifstream file(settings_, std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        return content.str();
+    }
+    void Load() {
+        plugin_ = std::make_unique<THostPlugin>(TestFile("gen_trelvon.dll"), player_.Handle());
+    }
+    // config, with `user` acting on the dialog from a second thread; the user closes it.
+    void Config(const std::function<void(HWND dialog)>& user) {
+        if (!plugin_)
+            Load();
+        TWatchdog watchdog(60000, "the configuration dialog");
+        std::thread driver([&] {
+            const HWND dialog = WaitForDialog(kCaption);
+            if (dialog == nullptr) {
+                ADD_FAILURE() << "no configuration dialog";
+                return;
+            }
+            user(dialog);
+            if (IsWindow(dialog)) // a failed step leaves the dialog open
+                PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+        plugin_->Config();
+        driver.join();
+    }
+    bool WaitText(HWND dialog, int id, const std::string& text, DWORD timeoutMs = 3000) {
+        return PumpUntil([&] { return ItemText(dialog, id) == text; }, timeoutMs);
+    }
+    // Learns from the dialog's click on `button`: the press report (and the release report
+    // after the prompt of a repeating action) on device 1.
+    void Learn(HWND dialog, int button, const std::string& caption, const TSimReport& press,
+               const TSimReport* release = nullptr) {
+        Click(dialog, button);
+        const HWND learning = WaitForDialog(caption);
+        ASSERT_NE(learning, nullptr) << caption;
+        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(1, press);
+        if (release != nullptr) {
+            ASSERT_TRUE(WaitText(learning, idActionMessage,
+                                 "Please RELEASE button on remote control now!"));
+            bus_.SendInput(1, *release);
+        }
+        ASSERT_TRUE(WaitGone(learning));
+    }
+
+    TBindingReset reset_;
+    TSimBus bus_;
+    THostLog log_;
+    TPlayerWindow player_;
+    std::string settings_;
+    std::unique_ptr<THostPlugin> plugin_;
+};
+
+TEST_F(ConfigDialog, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
+    Config([&](HWND dialog) {
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(ItemText(dialog, idSimpleButton + 2 * i + 1), kNotDefined) << i;
+        Learn(dialog, idSimpleButton + 2, "HID Action: Next", {1, 0x02});
+        EXPECT_TRUE(WaitText(dialog, idNextLabel, kAssigned));
+        Click(dialog, idMore);
+        ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(GetDlgItem(dialog, idActions)); }));
+        EXPECT_EQ(
+            ListRows(dialog, idActions, 3),
+            (std::vector<std::string>{
+                "Play/Pause | Unassigned | Not selected", "Next | Assigned | Trelvon Remote",
+                "Previous | Unassigned | Not selected", "Volume Up | Unassigned | Not selected",
+                "Volume Down | Unassigned | Not selected", "Mute | Unassigned | Not selected"}));
+        Click(dialog, IDOK);
+    });
+    const std::string next = "C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0";
+    EXPECT_EQ(Settings(),
+              "HidIndex=-1\r\nMode=-1\r\nAction00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" + next +
+                  "\r\nAction02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
+                  "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
+
+    bus_.SendInput(1, {1, 0x02});
+    ASSERT_TRUE(player_.WaitForCommands(1, 3000));
+    EXPECT_EQ(log_.CommandTexts(), std::vector<std::string>{"Next"});
+
+    // Saved in Extended mode, so it opens in Extended mode.
+    Config([&](HWND dialog) {
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, idActions)));
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, idSimpleButton)));
+        EXPECT_EQ(SendDlgItemMessageA(dialog, idPages, TCM_GETITEMCOUNT, 0, 0), 2);
+        Click(dialog, IDCANCEL);
+    });
+}
+
+TEST_F(ConfigDialog, LearnsVolumeUpWithPressAndReleaseCodes) {
+    Config([&](HWND dialog) {
+        const TSimReport release{1, 0x00};
+        Learn(dialog, idSimpleButton + 6, "HID Action: Volume Up", {1, 0xE9}, &release);
+        EXPECT_TRUE(WaitText(dialog, idSimpleButton + 7, kAssigned));
+        Click(dialog, IDOK);
+    });
+    EXPECT_NE(
+        Settings().find("Action03=F" + Hex8(CodeOf({1, 0xE9})) + Hex8(CodeOf({1, 0x00})) + "0\r\n"),
+        std::string::npos)
+        << Settings();
+}
+
+TEST_F(ConfigDialog, LearningTimeoutResetsTheActionAndCancelKeepsTheFile) {
+    const std::string saved = "HidIndex=0\r\nMode=0\r\nAction00=C12345678FFFFFFFF0\r\n";
+    WriteSettings(saved);
+    Config([&](HWND dialog) {
+        EXPECT_EQ(ItemText(dialog, idNextLabel), kAssigned);
+        Click(dialog, idSimpleButton + 2);
+        ASSERT_NE(WaitForDialog("HID Action: Next"), nullptr);
+        EXPECT_TRUE(WaitText(dialog, idNextLabel, kNotDefined, 13000));
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(Settings(), saved);
+}
+
+TEST_F(ConfigDialog, ExtendedAddEditDeleteWorkOnTheListAndCancelWritesNothing) {
+    const std::string saved = "HidIndex=0\r\nMode=1\r\nAction00=C12345678FFFFFFFF0\r\n"
+                              "Action01=EFFFFFFFFFFFFFFFF5\r\nAction02=N00000001000000027\r\n";
+    WriteSettings(saved);
+    Config([&](HWND dialog) {
+        // The Simple commands that were missing are added, unassigned.
+        EXPECT_EQ(
+            ListRows(dialog, idActions, 3),
+            (std::vector<std::string>{
+                "Next | Assigned | Trelvon Remote", "Stop | Unassigned | Not selected",
+                "Mute | Assigned | Not selected", "Play/Pause | Unassigned | Not selected",
+                "Previous | Unassigned | Not selected", "Volume Up | Unassigned | Not selected",
+                "Volume Down | Unassigned | Not selected"}));
+        Click(dialog, idAdd);
+        HWND edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        PickItem(edit, idEditPlayerAction, 9); // Play
+        Click(edit, IDOK);
+        ASSERT_TRUE(WaitGone(edit));
+        EXPECT_EQ(ListRows(dialog, idActions, 3).back(), "Play | Unassigned | Not selected");
+
+        SelectRow(dialog, 0);
+        Click(dialog, idEdit);
+        edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(ComboSelection(edit, idEditActiveHid), 1); // device 0
+        PickItem(edit, idEditPlayerAction, 10);              // Pause
+        Click(edit, IDOK);
+        ASSERT_TRUE(WaitGone(edit));
+
+        SelectRow(dialog, 1);
+        Click(dialog, idDelete);
+        ASSERT_TRUE(PumpUntil([&] { return ListRows(dialog, idActions, 3).size() == 7; }));
+        const auto rows = ListRows(dialog, idActions, 3);
+        EXPECT_EQ(rows[0], "Pause | Assigned | Trelvon Remote");
+        EXPECT_EQ(rows[1], "Mute | Assigned | Not selected");
+        EXPECT_EQ(rows[6], "Play | Unassigned | Not selected");
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(Settings(), saved);
+}
+
+TEST_F(ConfigDialog, HidPageShowsTheDeviceItsReportsAndFollowsAutodetectAndDeviceChanges) {
+    TSimDevice second;
+    second.Manufacturer.reset();
+    second.ProductID = 0x0002;
+    second.ButtonCaps[HidP_Output] = {TSimBus::ButtonRange(0x08, 1, 3)};
+    bus_.AddDevice(second);
+    WriteSettings("HidIndex=0\r\nMode=0\r\n");
+    Config([&](HWND dialog) {
+        EXPECT_EQ(SendDlgItemMessageA(dialog, idPages, TCM_GETITEMCOUNT, 0, 0), 2);
+        SendDlgItemMessageA(dialog, idAboutTitle, WM_LBUTTONDBLCLK, 0, 0);
+        EXPECT_EQ(SendDlgItemMessageA(dialog, idPages, TCM_GETITEMCOUNT, 0, 0), 3);
+
+        const HWND tree = GetDlgItem(dialog, idHidTree);
+        EXPECT_EQ(TreeTexts(tree, nullptr),
+                  (std::vector<std::string>{"General HID Info", "Input Buttons", "Input Values"}));
+        const auto values = reinterpret_cast<HTREEITEM>(
+            SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT,
+                         SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT,
+                                      SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0))));
+        EXPECT_EQ(TreeTexts(tree, values),
+                  (std::vector<std::string>{"Input Values 0", "Input Values 1"}));
+        auto rows = ListRows(dialog, idHidInfo, 2);
+        EXPECT_TRUE(Contains(rows, "Manufacturer | Trelvon Devices"));
+        EXPECT_TRUE(Contains(rows, "VendorID | 1209"));
+        EXPECT_TRUE(Contains(rows, "Ver | 256 [0100h]"));
+        EXPECT_EQ(rows.back().rfind("Usage Page | 000C (", 0), 0u) << rows.back();
+
+        SendMessageA(
+            tree, TVM_SELECTITEM, TVGN_CARET,
+            SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(values)));
+        rows = ListRows(dialog, idHidInfo, 2);
+        EXPECT_TRUE(Contains(rows, "Is Range | False"));
+        EXPECT_TRUE(Contains(rows, "Usage | 233 [00E9h]"));
+
+        SendDlgItemMessageA(dialog, idHidOpen, BM_CLICK, 0, 0);
+        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(1, {1, 0x00, 0x05});
+        EXPECT_TRUE(WaitText(dialog, idHidReports,
+                             "HID Report is received: 8 bytes 01 00 05 00 00 00 00 00 \r\n"));
+        PickItem(dialog, idDeviceBox, 0); // rebuilds the page while the port is open
+        EXPECT_TRUE(PumpUntil(
+            [&] { return Contains(ListRows(dialog, idHidInfo, 2), "R/W modes: | True / True"); }));
+        bus_.Unplug(1); // the failed read closes the port on its thread
+        EXPECT_TRUE(PumpUntil(
+            [&] { return SendDlgItemMessageA(dialog, idHidOpen, BM_GETCHECK, 0, 0) == 0; }));
+        bus_.Plug(1);
+
+        Click(dialog, idAutodetect);
+        const HWND detection = WaitForDialog("Detection an active HID");
+        ASSERT_NE(detection, nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(2, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(2, {2, 0x01});
+        ASSERT_TRUE(WaitGone(detection));
+        EXPECT_TRUE(PumpUntil([&] { return ComboSelection(dialog, idDeviceBox) == 1; }));
+        EXPECT_EQ(TreeTexts(tree, nullptr),
+                  (std::vector<std::string>{"General HID Info", "Output Buttons"}));
+        EXPECT_FALSE(Contains(ListRows(dialog, idHidInfo, 2), "Manufacturer | Trelvon Devices"));
+
+        bus_.AddDevice(TSimDevice{});
+        SendMessageA(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        EXPECT_EQ(ComboItems(dialog, idDeviceBox).size(), 3u);
+        EXPECT_EQ(ComboSelection(dialog, idDeviceBox), 1);
+        Click(dialog, IDOK);
+    });
+    EXPECT_EQ(Settings().rfind("HidIndex=1\r\n", 0), 0u) << Settings();
+}
+
+} // namespace

@@ -1,0 +1,168 @@
+// The device selector and the learning dialog on the simulated bus.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dbt.h>
+
+#include <thread>
+
+#include "engine/hid_processor.h"
+#include "hid/sim_test_support.h"
+#include "sim/sim_bus.h"
+#include "ui/frm_action_edit.h"
+#include "ui/frm_hid_action.h"
+#include "ui/kv_link_box.h"
+#include "ui/ui_ids.h"
+#include "ui_driver.h"
+
+namespace {
+
+// The code a learned button gets for these padded 8-byte reports, one burst.
+std::uint32_t CodeOf(std::initializer_list<TSimReport> reports) {
+    std::uint32_t code = kNoCode;
+    for (TSimReport report : reports) {
+        report.resize(8);
+        code = AddReportToBurst(code, true, report.data(), report.size());
+    }
+    return code;
+}
+
+class UiComponents : public testing::Test {
+protected:
+    UiComponents() {
+        for (int i = 0; i < 3; ++i)
+            bus_.AddDevice(TSimDevice{});
+    }
+    // Runs `script` on a second thread while the dialog is modal here.
+    INT_PTR RunModal(TkvDialog& dialog, const std::function<void()>& script) {
+        TWatchdog watchdog(30000, "learning dialog");
+        std::thread driver(script);
+        const INT_PTR result = dialog.ShowModal(nullptr);
+        driver.join();
+        return result;
+    }
+    TBindingReset reset_;
+    TSimBus bus_;
+};
+
+TEST_F(UiComponents, DeviceBoxFollowsItsPortAndForgetsItWhenItGoes) {
+    const HWND parent =
+        CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    TkvDeviceBox box(parent, 1, 0, 0, 100, 200, nullptr);
+    auto port = std::make_unique<TkvHid>();
+    box.SetkvLink(port.get());
+    box.SetkvLink(port.get()); // one subscription: a second one would refill twice, harmlessly
+    EXPECT_EQ(box.Items().size(), 3u);
+    EXPECT_EQ(box.ItemIndex(), 0);
+    port->SetDeviceIndex(2);
+    EXPECT_EQ(box.ItemIndex(), 2);
+
+    bus_.Unplug(1);
+    EXPECT_TRUE(box.ForwardDeviceChange(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0));
+    EXPECT_EQ(box.Items().size(), 2u);
+    EXPECT_EQ(box.ItemIndex(), -1); // the port's index 2 is beyond its list now
+
+    int changes = 0;
+    box.OnChange = [&](TkvDeviceBox*) { ++changes; };
+    box.SetItemIndex(1);
+    box.Change();
+    EXPECT_EQ(port->DeviceIndex(), 1);
+    EXPECT_EQ(changes, 1);
+
+    port.reset();
+    EXPECT_EQ(box.kvLink(), nullptr);
+    EXPECT_EQ(box.Items().size(), 2u);
+    EXPECT_EQ(box.ItemIndex(), -1);
+    box.SetItemIndex(0);
+    box.Change();
+    EXPECT_EQ(changes, 1);
+    DestroyWindow(parent);
+}
+
+TEST_F(UiComponents, AutodetectLearnsFromTheDeviceThatSent) {
+    TfmHidAction dialog;
+    const INT_PTR result = RunModal(dialog, [&] {
+        const HWND window = WaitForDialog("Detection an active HID");
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(ItemText(window, idActionMessage),
+                  "Please PRESS and RELEASE needed button on remote control");
+        ASSERT_TRUE(bus_.WaitForConnections(3, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(3, {1, 0x20});
+        bus_.SendInput(3, {1, 0x00}, std::chrono::milliseconds(100)); // the release
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dialog.ListenIndex, 2);
+    EXPECT_EQ(dialog.Action.DeviceIndex, 2);
+    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0x20}, {1, 0x00}}));
+    EXPECT_EQ(dialog.Action.ReleaseCode, kNoCode);
+    EXPECT_EQ(bus_.Connections(3), 0u);
+}
+
+TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
+    TfmHidAction dialog;
+    dialog.Action.ActionType = atVolumeUp;
+    dialog.ListenIndex = 1;
+    const INT_PTR result = RunModal(dialog, [&] {
+        const HWND window = WaitForDialog("HID Action: Volume Up");
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(ItemText(window, idActionMessage),
+                  "Please PRESS and HOLD needed button on remote control");
+        ASSERT_TRUE(bus_.WaitForConnections(2, 1, std::chrono::milliseconds(3000)));
+        EXPECT_EQ(bus_.Connections(1) + bus_.Connections(3), 0u); // one port only
+        bus_.SendInput(2, {1, 0xE9});
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return ItemText(window, idActionMessage) ==
+                       "Please RELEASE button on remote control now!";
+            },
+            3000));
+        bus_.SendInput(2, {1, 0x00});
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dialog.Action.DeviceIndex, 1);
+    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xE9}}));
+    EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
+}
+
+TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
+    TfmActionEdit dialog;
+    dialog.SupportedActions = 0x27FF;
+    dialog.DeviceNames = {"Remote A", "Remote B", "Remote C"};
+    const INT_PTR result = RunModal(dialog, [&] {
+        const HWND window = WaitForDialog("Action");
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(ComboItems(window, idEditPlayerAction),
+                  (std::vector<std::string>{"Unknown", "Play/Pause", "Next", "Previous", "Stop",
+                                            "Volume Up", "Volume Down", "Forward", "Backward",
+                                            "Play", "Pause", "Mute"}));
+        EXPECT_EQ(ComboItems(window, idEditActiveHid).front(), "Autodetect!");
+        EXPECT_EQ(ComboSelection(window, idEditActiveHid), 0);
+        EXPECT_EQ(ItemText(window, idEditStatus), "Unassigned");
+
+        Click(window, idEditAssign); // still "Unknown": only the warning
+        const HWND warning = WaitForDialog("Unknown Action");
+        ASSERT_NE(warning, nullptr);
+        EXPECT_NE(FindWindowExA(warning, nullptr, "Static", "Please select Action Type before ..."),
+                  nullptr);
+        PostMessageA(warning, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitGone(warning));
+
+        PickItem(window, idEditPlayerAction, 2); // Next
+        PickItem(window, idEditActiveHid, 3);    // the third device
+        Click(window, idEditAssign);
+        const HWND learning = WaitForDialog("HID Action: Next");
+        ASSERT_NE(learning, nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(3, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(3, {1, 0x01});
+        ASSERT_TRUE(WaitGone(learning));
+        EXPECT_EQ(ItemText(window, idEditStatus), "Assigned");
+        EXPECT_EQ(ComboSelection(window, idEditActiveHid), 3);
+        Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dialog.Action.ActionType, atNext);
+    EXPECT_EQ(dialog.Action.DeviceIndex, 2);
+    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0x01}}));
+}
+
+} // namespace
