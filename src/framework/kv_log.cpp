@@ -26,12 +26,13 @@ std::string kvFormat(std::string_view fmt, const TkvLogArgs& args) {
             out += c;
             continue;
         }
-        const char spec = fmt[i + 1];
-        if (spec == '%') {
+        const char conversion = fmt[i + 1];
+        if (conversion == '%') {
             out += '%';
             ++i;
-        } else if ((spec == 'u' || spec == 'd' || spec == 's') && next < args.size()) {
-            out += args[next++].Text(spec);
+        } else if ((conversion == 'u' || conversion == 'd' || conversion == 's') &&
+                   next < args.size()) {
+            out += args[next++].Text(conversion);
             ++i;
         } else {
             out += c;

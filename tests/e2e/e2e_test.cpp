@@ -7,6 +7,7 @@
 #include "host/host_sim_driver.h"
 #include "host/player_window.h"
 #include "support/win_test_support.h"
+#include "shell/host_script_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -65,15 +66,6 @@ std::vector<std::string> IniLines(const std::string& script) {
         if (step.Kind == THostStep::TKind::Ini)
             lines.push_back(step.Text);
     return lines;
-}
-
-std::string ParseFailure(const std::string& script) {
-    try {
-        ParseHostScript(script);
-    } catch (const EkvError& error) {
-        return error.what();
-    }
-    return "parsed";
 }
 
 TEST(HostScriptBind, CodesTheBytesThePlugInReceivesAsLearningWould) {

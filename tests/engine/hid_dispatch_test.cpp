@@ -5,22 +5,10 @@
 #include <vector>
 
 #include "engine/hid_processor.h"
+#include "recording_processor.h"
 #include "framework/kv_crc.h"
 
 namespace {
-
-// Records the commands instead of carrying them out.
-class TRecordingProcessor : public THidProcessor {
-public:
-    void ExecuteAction(std::uint8_t type) override { Executed.push_back(type); }
-    THidAction& Bind(std::uint8_t type, std::uint32_t press, std::int32_t device,
-                     std::uint32_t release = kNoCode) {
-        THidAction& action = Add(std::make_unique<THidAction>(type));
-        action.PressCode = press, action.ReleaseCode = release, action.DeviceIndex = device;
-        return action;
-    }
-    std::vector<std::uint8_t> Executed;
-};
 
 std::uint32_t Code(std::string_view bytes) {
     std::uint32_t code = kCrcStart;

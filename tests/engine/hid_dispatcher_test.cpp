@@ -6,24 +6,13 @@
 #include <vector>
 
 #include "engine/hid_dispatcher.h"
+#include "recording_processor.h"
 #include "framework/kv_crc.h"
 #include "hid/sim_test_support.h"
 #include "sim/sim_bus.h"
 #include "support/win_test_support.h"
 
 namespace {
-
-class TRecordingProcessor : public THidProcessor {
-public:
-    void ExecuteAction(std::uint8_t type) override { Executed.push_back(type); }
-    THidAction& Bind(std::uint8_t type, std::uint32_t press, std::int32_t device,
-                     std::uint32_t release = kNoCode) {
-        THidAction& action = Add(std::make_unique<THidAction>(type));
-        action.PressCode = press, action.ReleaseCode = release, action.DeviceIndex = device;
-        return action;
-    }
-    std::vector<std::uint8_t> Executed;
-};
 
 std::uint32_t Code(const std::vector<std::uint8_t>& bytes) {
     return AddReportToBurst(0, false, bytes.data(), bytes.size());

@@ -3,6 +3,7 @@
 #include "host/host_script.h"
 #include "host/player_window.h"
 #include "shell/test_files.h"
+#include "shell/host_script_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,15 +16,6 @@ using testing::HasSubstr;
 using Kind = THostStep::TKind;
 
 namespace {
-
-std::string ParseFailure(const std::string& script) {
-    try {
-        ParseHostScript(script);
-    } catch (const EkvError& error) {
-        return error.what();
-    }
-    return "parsed";
-}
 
 // Records what a script asks of the bus.
 class TRecordingDriver : public THostDeviceDriver {
