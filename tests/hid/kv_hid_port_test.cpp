@@ -206,9 +206,8 @@ TEST_F(HidPort, ClosingFromTheOwningThreadReleasesAPendingRead) {
     watch_.Attach(Port());
     Open(id); // warms up whatever the first open allocates once
     Port().SetActive(false);
-    Sleep(100); // and lets the simulator see that connection go
+    const DWORD handlesBefore = SteadyHandleCount(); // once the simulator has seen it go
     const std::size_t threadsBefore = ProcessThreadCount();
-    const DWORD handlesBefore = ProcessHandleCount();
 
     Port().SetActive(true);
     ASSERT_TRUE(WaitConnected(id)) << bus_.Connections(id);

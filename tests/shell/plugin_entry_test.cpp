@@ -146,7 +146,7 @@ TEST_F(Plugin, InitAndQuitWhileTheDeviceStreamsLeaveNothingBehind) {
     Sleep(200);
     header_->quit();
     ASSERT_TRUE(ConnectionsReach(0));
-    const DWORD handles = ProcessHandleCount();
+    const DWORD handles = SteadyHandleCount();
     for (int round = 0; round < 5; ++round) {
         ASSERT_EQ(header_->init(), 0);
         ASSERT_TRUE(ConnectionsReach(1));

@@ -157,7 +157,7 @@ public:
         }
         PumpMessagesFor(200);
         const std::size_t threads = ProcessThreadCount();
-        handles = ProcessHandleCount();
+        handles = SteadyHandleCount();
         std::vector<int> failures;
         std::string failure;
         const auto start = TClock::now();
