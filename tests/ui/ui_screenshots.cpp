@@ -31,7 +31,13 @@ void Capture(HWND window, const std::string& name) {
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     const HDC screen = GetDC(nullptr);
     const HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFOHEADER info{sizeof info, width, height, 1, 24, BI_RGB};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
     void* bits = nullptr;
     const HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info),
                                             DIB_RGB_COLORS, &bits, nullptr, 0);
