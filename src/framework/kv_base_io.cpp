@@ -279,10 +279,11 @@ void TkvBaseIO::LogMsg(std::int32_t level, const std::string& msg) {
         log_->WriteLine(level, logPrefix_ + msg);
 }
 
-void TkvBaseIO::LogFmt(std::int32_t level, const std::string& fmt, const TkvLogArgs& args) {
+void TkvBaseIO::LogFmt(std::int32_t level, std::string_view fmt,
+                       std::initializer_list<TkvLogValue> args) {
     if (log_ == nullptr)
         return;
-    log_->WriteFmt(level, kvFormatLiteral(logPrefix_) + fmt, args);
+    log_->WriteFmt(level, kvFormatLiteral(logPrefix_) + std::string(fmt), TkvLogArgs(args));
 }
 
 void TkvBaseIO::SetDataProcessor(TkvCustomDataProcessor* processor) {

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/kv_component.h"
@@ -134,7 +136,8 @@ public:
     virtual bool HandleDeviceChange(UINT message, WPARAM wParam, LPARAM lParam);
 
     void LogMsg(std::int32_t level, const std::string& msg);
-    void LogFmt(std::int32_t level, const std::string& fmt, const TkvLogArgs& args);
+    // Builds nothing unless a log is linked: the monitoring loop logs every report.
+    void LogFmt(std::int32_t level, std::string_view fmt, std::initializer_list<TkvLogValue> args);
     TkvDevice* GetDevice(std::int32_t index) const;
     std::int32_t DeviceCount() const { return static_cast<std::int32_t>(devices_.size()); }
 

@@ -146,11 +146,11 @@ void TkvCustomDataProcessor::LogMsg(std::int32_t level, const std::string& msg) 
         log_->WriteLine(level, logPrefix_ + msg);
 }
 
-void TkvCustomDataProcessor::LogFmt(std::int32_t level, const std::string& fmt,
-                                    const TkvLogArgs& args) {
+void TkvCustomDataProcessor::LogFmt(std::int32_t level, std::string_view fmt,
+                                    std::initializer_list<TkvLogValue> args) {
     if (log_ == nullptr)
         return;
-    log_->WriteFmt(level, kvFormatLiteral(logPrefix_) + fmt, args);
+    log_->WriteFmt(level, kvFormatLiteral(logPrefix_) + std::string(fmt), TkvLogArgs(args));
 }
 
 void TkvCustomDataProcessor::Notification(TkvComponent* component, TkvOperation operation) {

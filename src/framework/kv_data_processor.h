@@ -2,7 +2,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "framework/kv_component.h"
 #include "framework/kv_log.h"
@@ -59,7 +61,8 @@ public:
     virtual void DoTimeout(bool& flag);
 
     void LogMsg(std::int32_t level, const std::string& msg);
-    void LogFmt(std::int32_t level, const std::string& fmt, const TkvLogArgs& args);
+    // Builds nothing unless a log is linked: the monitoring loop logs every report.
+    void LogFmt(std::int32_t level, std::string_view fmt, std::initializer_list<TkvLogValue> args);
 
 protected:
     void Notification(TkvComponent* component, TkvOperation operation) override;
