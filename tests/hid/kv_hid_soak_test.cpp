@@ -33,7 +33,7 @@ TEST_F(Soak, FiveHundredOpenCloseCyclesWhileStreamingLeaveNothingBehind) {
     }
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(watch_.Closes(), 501);
-    const bool settled = CountsSettle(threads, handles);
+    const bool settled = CountsSettleAfterCycles(threads, handles);
     std::printf("open/close: 500 cycles in %lu ms, %zu reports delivered; threads %zu -> %zu, "
                 "handles %lu -> %lu\n",
                 static_cast<unsigned long>(elapsed), watch_.Count(), threads, ProcessThreadCount(),
@@ -82,7 +82,7 @@ TEST_F(Soak, HundredUnplugsWhileStreamingCloseOnceEachAndLeaveNothingBehind) {
     // The monitoring thread that closed the port last has ended, but its thread handle stays
     // with the port until the next open, close or the port's end.
     Port().Close();
-    const bool settled = CountsSettle(threads, handles);
+    const bool settled = CountsSettleAfterCycles(threads, handles);
     std::printf("unplug/replug: 100 cycles in %lu ms, %zu reports delivered, %d closes on the "
                 "monitoring thread; threads %zu -> %zu, handles %lu -> %lu\n",
                 static_cast<unsigned long>(elapsed), watch_.Count(), closesOnMonitoringThread,
