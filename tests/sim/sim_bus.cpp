@@ -17,8 +17,10 @@ using TClock = std::chrono::steady_clock;
 
 constexpr DWORD PipeBufferBytes = 4096;
 // Spare listening instances per device, so that opens in quick succession never find the
-// pipe busy while the worker is still replacing the instance the previous open took.
-constexpr std::size_t SpareInstances = 4;
+// pipe busy while the worker is still replacing the instances earlier opens took. A real device
+// takes any number of opens; with four, a loaded machine now and then let a run of open/close
+// cycles outpace the worker.
+constexpr std::size_t SpareInstances = 8;
 
 std::atomic<bool> busExists{false};
 
@@ -518,12 +520,34 @@ void TSimBus::Deliver(TDeviceState& device, const TSimReport& report) {
         device.Info.InputReportLength == 0)
         return;
     TSimReport message = Normalised(report, device.Info.InputReportLength);
+    // A client may have connected a moment before the worker saw the connection complete: its
+    // instance's connect event is already set. One wait without timeout per report finds those,
+    // where a write tried on every listening instance cost a call each.
+    std::vector<HANDLE> connectEvents;
+    std::vector<TInstance*> listening;
+    for (auto& instance : device.Instances)
+        if (instance->Pipe && instance->Connecting) {
+            connectEvents.push_back(instance->ConnectEvent.Get());
+            listening.push_back(instance.get());
+        }
+    std::vector<TInstance*> justConnected;
+    while (!connectEvents.empty()) {
+        const DWORD signalled = WaitForMultipleObjects(static_cast<DWORD>(connectEvents.size()),
+                                                       connectEvents.data(), FALSE, 0);
+        const std::size_t index = signalled - WAIT_OBJECT_0;
+        if (index >= connectEvents.size())
+            break;
+        justConnected.push_back(listening[index]);
+        connectEvents.erase(connectEvents.begin() + static_cast<std::ptrdiff_t>(index));
+        listening.erase(listening.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+
     bool reached = false;
-    // Listening instances are tried too: a client may have connected a moment before the
-    // worker saw the connection complete. Those still listening refuse the write at once.
     for (auto& instance : device.Instances) {
         TInstance& in = *instance;
-        if (!in.Pipe || in.WritePending)
+        const bool held = in.Connected || std::find(justConnected.begin(), justConnected.end(),
+                                                    &in) != justConnected.end();
+        if (!in.Pipe || !held || in.WritePending)
             continue;
         in.WriteBuffer = message;
         in.WriteOv = OVERLAPPED{};
