@@ -4,6 +4,9 @@
 
 #include "framework/kv_error.h"
 
+#include <initializer_list>
+#include <utility>
+
 namespace {
 
 constexpr COLORREF kTransparent = RGB(255, 0, 255);
@@ -28,6 +31,18 @@ void Left(HDC dc, int x, int top, int bottom) {
     Polygon(
         dc,
         {{x + (bottom - top) / 2, top}, {x, (top + bottom) / 2}, {x + (bottom - top) / 2, bottom}});
+}
+
+// Straight strokes two pixels wide, each from its first point to its second.
+void Strokes(HDC dc, COLORREF colour, std::initializer_list<std::pair<POINT, POINT>> strokes) {
+    const HPEN pen = CreatePen(PS_SOLID, 2, colour);
+    const HGDIOBJ old = SelectObject(dc, pen);
+    for (const auto& [from, to] : strokes) {
+        MoveToEx(dc, from.x, from.y, nullptr);
+        LineTo(dc, to.x, to.y);
+    }
+    SelectObject(dc, old);
+    DeleteObject(pen);
 }
 
 void Speaker(HDC dc) {
@@ -91,31 +106,15 @@ void DrawGlyph(HDC dc, int type) {
         Polygon(dc, {{8, 2}, {14, 9}, {2, 9}});
         Bar(dc, 2, 11, 15, 14);
         break;
-    case 13: { // Mute: the speaker crossed out
+    case 13: // Mute: the speaker crossed out
         Speaker(dc);
-        const HPEN pen = CreatePen(PS_SOLID, 2, RGB(200, 0, 0));
-        const HGDIOBJ old = SelectObject(dc, pen);
-        MoveToEx(dc, 10, 5, nullptr);
-        LineTo(dc, 15, 11);
-        MoveToEx(dc, 15, 5, nullptr);
-        LineTo(dc, 10, 11);
-        SelectObject(dc, old);
-        DeleteObject(pen);
+        Strokes(dc, RGB(200, 0, 0), {{{10, 5}, {15, 11}}, {{15, 5}, {10, 11}}});
         break;
-    }
-    case 14: { // Shuffle: two crossing arrows
-        const HPEN pen = CreatePen(PS_SOLID, 2, kInk);
-        const HGDIOBJ old = SelectObject(dc, pen);
-        MoveToEx(dc, 1, 4, nullptr);
-        LineTo(dc, 11, 12);
-        MoveToEx(dc, 1, 12, nullptr);
-        LineTo(dc, 11, 4);
-        SelectObject(dc, old);
-        DeleteObject(pen);
+    case 14: // Shuffle: two crossing arrows
+        Strokes(dc, kInk, {{{1, 4}, {11, 12}}, {{1, 12}, {11, 4}}});
         Right(dc, 15, 1, 8);
         Right(dc, 15, 8, 15);
         break;
-    }
     }
 }
 

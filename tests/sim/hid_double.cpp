@@ -54,7 +54,16 @@ BOOLEAN CopyString(HANDLE handle, std::optional<std::wstring> TSimFixtureDevice:
     return TRUE;
 }
 
-NTSTATUS CopyCaps(const std::vector<std::uint8_t>& records, PVOID caps, PUSHORT length) {
+// Copies one report type's capability records of a device, as many as the caller has room for.
+NTSTATUS CopyCaps(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type,
+                  std::vector<std::uint8_t> (TSimFixtureDevice::*tables)[3], PVOID caps,
+                  PUSHORT length) {
+    TSimPreparsed* p = Preparsed(data);
+    if (!p)
+        return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    if (type < HidP_Input || type > HidP_Feature)
+        return HIDP_STATUS_INVALID_REPORT_TYPE;
+    const std::vector<std::uint8_t>& records = (p->Device.*tables)[type];
     constexpr std::size_t recordSize = 72;
     std::size_t count = records.size() / recordSize;
     std::size_t copied = std::min<std::size_t>(count, *length);
@@ -126,22 +135,12 @@ NTSTATUS WINAPI HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps) {
 
 NTSTATUS WINAPI HidP_GetButtonCaps(HIDP_REPORT_TYPE type, PHIDP_BUTTON_CAPS caps, PUSHORT length,
                                    PHIDP_PREPARSED_DATA data) {
-    TSimPreparsed* p = Preparsed(data);
-    if (!p)
-        return HIDP_STATUS_INVALID_PREPARSED_DATA;
-    if (type < HidP_Input || type > HidP_Feature)
-        return HIDP_STATUS_INVALID_REPORT_TYPE;
-    return CopyCaps(p->Device.ButtonCaps[type], caps, length);
+    return CopyCaps(data, type, &TSimFixtureDevice::ButtonCaps, caps, length);
 }
 
 NTSTATUS WINAPI HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS caps, PUSHORT length,
                                   PHIDP_PREPARSED_DATA data) {
-    TSimPreparsed* p = Preparsed(data);
-    if (!p)
-        return HIDP_STATUS_INVALID_PREPARSED_DATA;
-    if (type < HidP_Input || type > HidP_Feature)
-        return HIDP_STATUS_INVALID_REPORT_TYPE;
-    return CopyCaps(p->Device.ValueCaps[type], caps, length);
+    return CopyCaps(data, type, &TSimFixtureDevice::ValueCaps, caps, length);
 }
 
 // Lets tests see preparsed data that was never released.

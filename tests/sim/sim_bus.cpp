@@ -515,39 +515,40 @@ void TSimBus::Service(TDeviceState& device) {
             AddInstance(device);
 }
 
+void TSimBus::NoticeConnections(TDeviceState& device) {
+    // A set connect event is a completed connect, even before the overlapped record says so.
+    // One wait without timeout finds them all, where a call per listening instance would cost
+    // a round trip each on every report.
+    std::vector<HANDLE> events;
+    std::vector<TInstance*> listening;
+    for (auto& instance : device.Instances)
+        if (instance->Pipe && instance->Connecting) {
+            events.push_back(instance->ConnectEvent.Get());
+            listening.push_back(instance.get());
+        }
+    while (!events.empty()) {
+        const DWORD signalled =
+            WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, 0);
+        const std::size_t index = signalled - WAIT_OBJECT_0;
+        if (index >= events.size())
+            break;
+        listening[index]->Connecting = false;
+        listening[index]->Connected = true;
+        events.erase(events.begin() + static_cast<std::ptrdiff_t>(index));
+        listening.erase(listening.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+}
+
 void TSimBus::Deliver(TDeviceState& device, const TSimReport& report) {
     if (device.Info.Access == TSimAccess::WriteOnly || device.Info.Access == TSimAccess::None ||
         device.Info.InputReportLength == 0)
         return;
     TSimReport message = Normalised(report, device.Info.InputReportLength);
-    // A client may have connected a moment before the worker saw the connection complete: its
-    // instance's connect event is already set. One wait without timeout per report finds those,
-    // where a write tried on every listening instance cost a call each.
-    std::vector<HANDLE> connectEvents;
-    std::vector<TInstance*> listening;
-    for (auto& instance : device.Instances)
-        if (instance->Pipe && instance->Connecting) {
-            connectEvents.push_back(instance->ConnectEvent.Get());
-            listening.push_back(instance.get());
-        }
-    std::vector<TInstance*> justConnected;
-    while (!connectEvents.empty()) {
-        const DWORD signalled = WaitForMultipleObjects(static_cast<DWORD>(connectEvents.size()),
-                                                       connectEvents.data(), FALSE, 0);
-        const std::size_t index = signalled - WAIT_OBJECT_0;
-        if (index >= connectEvents.size())
-            break;
-        justConnected.push_back(listening[index]);
-        connectEvents.erase(connectEvents.begin() + static_cast<std::ptrdiff_t>(index));
-        listening.erase(listening.begin() + static_cast<std::ptrdiff_t>(index));
-    }
-
+    NoticeConnections(device);
     bool reached = false;
     for (auto& instance : device.Instances) {
         TInstance& in = *instance;
-        const bool held = in.Connected || std::find(justConnected.begin(), justConnected.end(),
-                                                    &in) != justConnected.end();
-        if (!in.Pipe || !held || in.WritePending)
+        if (!in.Pipe || !in.Connected || in.WritePending)
             continue;
         in.WriteBuffer = message;
         in.WriteOv = OVERLAPPED{};
@@ -558,7 +559,7 @@ void TSimBus::Deliver(TDeviceState& device, const TSimReport& report) {
         } else if (GetLastError() == ERROR_IO_PENDING) {
             in.WritePending = true;
             reached = true;
-        } else if (in.Connected) {
+        } else {
             CloseInstance(in);
         }
     }

@@ -117,6 +117,9 @@ private:
     void AddInstance(TDeviceState& device);
     void CloseInstance(TInstance& instance);
     void Service(TDeviceState& device);
+    // Marks the instances a client has just connected to before a report goes out, so that
+    // a client that opened the device a moment ago gets it.
+    void NoticeConnections(TDeviceState& device);
     void Deliver(TDeviceState& device, const TSimReport& report);
     void PublishFixture();
     TDeviceState& Device(int id) const;
