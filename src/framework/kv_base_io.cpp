@@ -124,8 +124,6 @@ void TkvBaseIO::StopThread() {
     // Waits even when the stop was requested before (the HID port's Close does that): returning
     // early would let the caller free the port under a worker that is still running.
     stopRequested_ = true;
-    if (thread_ != nullptr)
-        thread_->Terminate();
     JoinThread();
 }
 

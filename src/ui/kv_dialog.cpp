@@ -5,9 +5,8 @@
 #include <utility>
 
 #include "framework/kv_error.h"
+#include "framework/kv_module.h"
 
-// The module that contains this code: the plug-in, or a test program.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
@@ -69,7 +68,7 @@ INT_PTR TkvDialog::ShowModal(HWND owner) {
     error_ = nullptr;
     closing_ = false;
     const INT_PTR result =
-        DialogBoxIndirectParamA(reinterpret_cast<HINSTANCE>(&__ImageBase), &dialogTemplate.Header,
+        DialogBoxIndirectParamA(kvThisModule(), &dialogTemplate.Header,
                                 owner, &DialogProc, reinterpret_cast<LPARAM>(this));
     handle_ = nullptr;
     if (error_)
@@ -97,7 +96,7 @@ HWND TkvDialog::AddControl(const char* windowClass, const char* text, DWORD styl
     const HWND control =
         CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
                         height, handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                        reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
+                        kvThisModule(), nullptr);
     if (control == nullptr)
         throw EkvError(std::string("Cannot create a control of class ") + windowClass);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : DialogFont()), 0);
