@@ -80,9 +80,8 @@ public:
     bool UseThread() const { return useThread_; }
     void SetUseThread(bool value) { useThread_ = value; }
     // Polled by the worker loop between reads. A close that cancels the worker's pending read
-    // sets it first; a worker that finds it set right after issuing a read cancels that read
-    // itself, since a cancel that came just before the read was issued ended nothing, and the
-    // join would then wait for a read that never completes.
+    // sets it first. A worker that finds it set right after issuing a read cancels that read
+    // itself: a cancel that came just before the read was issued ended nothing.
     bool StopRequested() const { return stopRequested_; }
     void SetStopRequested(bool value) { stopRequested_ = value; }
 

@@ -3,8 +3,8 @@
 
 // A hidden message-only window of the module that contains this code, for objects that receive
 // timer ticks or posted messages on the thread that created them. The window class stays
-// registered only while the module has such windows, so that the module can be unloaded after
-// quit and loaded again without a class left behind that points into freed code.
+// registered only while the module has such windows. So the module can be unloaded after quit
+// and loaded again, with no class left behind that points into freed code.
 class TkvMessageWindow {
 public:
     // Raises EkvError when the class cannot be registered or the window created. `owner` is
