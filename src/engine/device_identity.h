@@ -1,0 +1,40 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the plug-in remembers of a device so that it finds the device again when its position in
+// the system's list changes: another USB port, another device plugged in before it, a reboot
+// that enumerates in another order, or a new device node after sleep.
+struct THidDeviceIdentity {
+    std::string Path; // the device interface path
+    std::uint16_t VendorID = 0, ProductID = 0, VersionNumber = 0;
+    std::uint16_t UsagePage = 0, Usage = 0; // of the top-level collection
+    std::string SerialNumber;               // empty when the device has none
+    std::string InstanceId;
+    // Its place among the devices of the same ids and usage, in path order, when it was saved.
+    int Ordinal = 0;
+
+    bool operator==(const THidDeviceIdentity&) const = default;
+    // Same vendor, product, usage page and usage: copies of one model look alike.
+    bool SameModel(const THidDeviceIdentity& other) const;
+};
+
+// The kvhid.ini form: ids and usage in hexadecimal, the ordinal in decimal, the serial number in
+// hexadecimal bytes (it may hold any character), then the instance id and the path, all
+// separated by commas. Paths and instance ids hold no commas.
+std::string IdentityText(const THidDeviceIdentity& identity);
+// None for a text that is not in that form, whatever it holds.
+std::optional<THidDeviceIdentity> ParseIdentity(std::string_view text);
+
+// Fills each device's Ordinal from the list it is in.
+void NumberIdenticalDevices(std::vector<THidDeviceIdentity>& devices);
+
+// Where each remembered device is in `present` now, or -1 when it is not there. Tried in this
+// order, each step only among devices no earlier step gave away: the exact path; the serial
+// number with vendor and product; the only device of the same model; the same ordinal among
+// devices of the same model.
+std::vector<int> LocateDevices(const std::vector<THidDeviceIdentity>& remembered,
+                               const std::vector<THidDeviceIdentity>& present);
