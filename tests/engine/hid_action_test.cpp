@@ -4,7 +4,7 @@
 
 namespace {
 
-TEST(HidAction, TypeTableNamesLettersAndRepeatingSet) {
+TEST(THidActionTest, TypeTableNamesLettersAndRepeatingSet) {
     const char* names[] = {"Unknown",  "Play/Pause", "Next",        "Previous",
                            "Stop",     "Volume Up",  "Volume Down", "Forward",
                            "Backward", "Play",       "Pause",       "Full Screen",
@@ -19,7 +19,7 @@ TEST(HidAction, TypeTableNamesLettersAndRepeatingSet) {
     EXPECT_FALSE(IsRepeatingHidAction(0xE5)); // the low bits alone must not make it repeat
 }
 
-TEST(HidAction, AssignedOnlyWithTypeCodeAndDevice) {
+TEST(THidActionTest, AssignedOnlyWithTypeCodeAndDevice) {
     THidAction action(atNext);
     EXPECT_FALSE(action.IsAssigned());
     action.PressCode = 0;
@@ -30,7 +30,7 @@ TEST(HidAction, AssignedOnlyWithTypeCodeAndDevice) {
     EXPECT_FALSE(action.IsAssigned());
 }
 
-TEST(HidAction, AssignLeavesPressedAlone) {
+TEST(THidActionTest, AssignLeavesPressedAlone) {
     THidAction source(atMute), target;
     source.PressCode = 1, source.ReleaseCode = 2, source.DeviceIndex = 3, source.Pressed = true;
     target.Assign(source);
@@ -38,7 +38,7 @@ TEST(HidAction, AssignLeavesPressedAlone) {
     EXPECT_FALSE(target.Pressed);
 }
 
-TEST(HidAction, CodesAndTheirMatching) {
+TEST(THidActionTest, CodesAndTheirMatching) {
     THidAction action(atVolumeUp);
     for (char c : std::string("abc"))
         action.AddCodeByte(static_cast<std::uint8_t>(c), true);
@@ -53,7 +53,7 @@ TEST(HidAction, CodesAndTheirMatching) {
     EXPECT_EQ(action.ToText(), "FFFFFFFFFFFFFFFFF-1");
 }
 
-TEST(HidAction, TextForm) {
+TEST(THidActionTest, TextForm) {
     THidAction next(atNext);
     next.PressCode = 0xCADBBE3D, next.DeviceIndex = 0;
     EXPECT_EQ(next.ToText(), "CCADBBE3DFFFFFFFF0");

@@ -18,13 +18,13 @@ std::uint32_t Code(const std::vector<std::uint8_t>& bytes) {
     return AddReportToBurst(0, false, bytes.data(), bytes.size());
 }
 
-class Dispatcher : public testing::Test {
+class THidPortDispatcherTest : public testing::Test {
 protected:
-    Dispatcher() {
+    THidPortDispatcherTest() {
         for (int i = 0; i < 2; ++i)
             ids_.push_back(bus_.AddDevice(TSimDevice{}));
     }
-    ~Dispatcher() override { engine_.reset(); }
+    ~THidPortDispatcherTest() override { engine_.reset(); }
 
     THidPortDispatcher& Ports() { return PortDispatcher(*engine_); }
     THidDevicehandler& Handler(int position) { return Ports().DeviceHandlers(position); }
@@ -46,7 +46,7 @@ protected:
     std::unique_ptr<TRecordingProcessor> engine_ = std::make_unique<TRecordingProcessor>();
 };
 
-TEST_F(Dispatcher, OpensEachUsedExistingDeviceOnceInOrderOfFirstUse) {
+TEST_F(THidPortDispatcherTest, OpensEachUsedExistingDeviceOnceInOrderOfFirstUse) {
     for (std::int32_t device : {1, -1, 0, 1, 2, 99})
         engine_->Bind(atNext, 0xA, device);
     engine_->OpenDevices();
@@ -66,7 +66,7 @@ TEST_F(Dispatcher, OpensEachUsedExistingDeviceOnceInOrderOfFirstUse) {
     EXPECT_TRUE(PumpUntil([&] { return bus_.Connections(ids_[0]) == 0; }));
 }
 
-TEST_F(Dispatcher, ABurstCollectsReportsUntilItsTimerFires) {
+TEST_F(THidPortDispatcherTest, ABurstCollectsReportsUntilItsTimerFires) {
     const std::vector<std::uint8_t> a{'a'}, bc{'b', 'c'};
     engine_->Bind(atNext, 0xCADBBE3D, 0); // the code of "abc"
     engine_->OpenDevices();
@@ -88,7 +88,7 @@ TEST_F(Dispatcher, ABurstCollectsReportsUntilItsTimerFires) {
     EXPECT_EQ(engine_->Executed.size(), 1u);
 }
 
-TEST_F(Dispatcher, RepeatTimerRunsFromPressToRelease) {
+TEST_F(THidPortDispatcherTest, RepeatTimerRunsFromPressToRelease) {
     const std::vector<std::uint8_t> press{1}, release{2};
     engine_->Bind(atVolumeUp, Code(press), 1, Code(release));
     engine_->OpenDevices();
@@ -105,7 +105,7 @@ TEST_F(Dispatcher, RepeatTimerRunsFromPressToRelease) {
     EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>(2, atVolumeUp));
 }
 
-TEST_F(Dispatcher, PostedReportsArriveInOrderAndStaleOnesAreDroppedAndFreed) {
+TEST_F(THidPortDispatcherTest, PostedReportsArriveInOrderAndStaleOnesAreDroppedAndFreed) {
     const std::vector<std::uint8_t> a{'a'}, bc{'b', 'c'};
     engine_->Bind(atNext, 0xCADBBE3D, 0);
     engine_->OpenDevices();
@@ -132,7 +132,7 @@ TEST_F(Dispatcher, PostedReportsArriveInOrderAndStaleOnesAreDroppedAndFreed) {
     EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 0);
 }
 
-TEST_F(Dispatcher, ABusyUiThreadRunsCommandsLateButNeverDifferentOnes) {
+TEST_F(THidPortDispatcherTest, ABusyUiThreadRunsCommandsLateButNeverDifferentOnes) {
     const std::vector<std::uint8_t> press{1};
     engine_->Bind(atNext, Code(press), 0);
     engine_->OpenDevices();
@@ -169,7 +169,7 @@ TEST_F(Dispatcher, ABusyUiThreadRunsCommandsLateButNeverDifferentOnes) {
     EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 0);
 }
 
-TEST_F(Dispatcher, AReportFromTheDeviceBecomesACommandAfterTheSilence) {
+TEST_F(THidPortDispatcherTest, AReportFromTheDeviceBecomesACommandAfterTheSilence) {
     const std::vector<std::uint8_t> report{0x01, 0xE9, 0, 0, 0, 0, 0, 0};
     engine_->Bind(atVolumeUp, Code(report), 1);
     engine_->OpenDevices();

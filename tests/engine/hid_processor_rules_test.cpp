@@ -28,7 +28,7 @@ std::uint32_t Burst(std::initializer_list<std::string_view> reports) {
     return code;
 }
 
-TEST(BurstCode, CoversEveryReportOfTheBurstInArrivalOrder) {
+TEST(THidProcessorBurstTest, CoversEveryReportOfTheBurstInArrivalOrder) {
     EXPECT_EQ(Burst({"abc"}), 0xCADBBE3Du);
     EXPECT_EQ(Burst({"a", "bc"}), 0xCADBBE3Du);
     using std::string_view;
@@ -37,7 +37,7 @@ TEST(BurstCode, CoversEveryReportOfTheBurstInArrivalOrder) {
     EXPECT_NE(Burst({"bc", "a"}), Burst({"a", "bc"}));
 }
 
-TEST(FindAction, SimpleModeServesOnlyTheFirstBindingOfEachCommandOnItsOwnDevice) {
+TEST(THidProcessorMatchTest, SimpleModeServesOnlyTheFirstBindingOfEachCommandOnItsOwnDevice) {
     TRecordingProcessor engine;
     THidAction& first = engine.Bind(atNext, 0xA, 0);
     THidAction& second = engine.Bind(atNext, 0xB, 0);
@@ -55,7 +55,7 @@ TEST(FindAction, SimpleModeServesOnlyTheFirstBindingOfEachCommandOnItsOwnDevice)
     EXPECT_EQ(engine.Executed, (std::vector<std::uint8_t>{atPrevious, atNext}));
 }
 
-TEST(Repeat, HeldVolumeUpRepeatsUntilItsReleaseBurst) {
+TEST(THidProcessorRepeatTest, HeldVolumeUpRepeatsUntilItsReleaseBurst) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
     engine.CompleteBurst(0xA, 0);
@@ -71,7 +71,7 @@ TEST(Repeat, HeldVolumeUpRepeatsUntilItsReleaseBurst) {
     EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>(5, atVolumeUp)); // press, 3, release
 }
 
-TEST(Repeat, StopsAfterSixtyFourTicksButTheActionStaysHeld) {
+TEST(THidProcessorRepeatTest, StopsAfterSixtyFourTicksButTheActionStaysHeld) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
     engine.CompleteBurst(0xA, 0);
@@ -86,7 +86,7 @@ TEST(Repeat, StopsAfterSixtyFourTicksButTheActionStaysHeld) {
     EXPECT_FALSE(up.Pressed);
 }
 
-TEST(Repeat, WithoutReleaseCodeEveryBurstRunsOnceAndNothingRepeats) {
+TEST(THidProcessorRepeatTest, WithoutReleaseCodeEveryBurstRunsOnceAndNothingRepeats) {
     TRecordingProcessor engine;
     THidAction& down = engine.Bind(atVolumeDown, 0xA, 0);
     engine.Bind(atNext, 0xC, 0, 0xD); // a release code on a command that does not repeat
@@ -96,7 +96,7 @@ TEST(Repeat, WithoutReleaseCodeEveryBurstRunsOnceAndNothingRepeats) {
     EXPECT_EQ(engine.Executed.size(), 4u);
 }
 
-TEST(Repeat, ReleasingOneOfTwoHeldActionsKeepsTheOtherRepeating) {
+TEST(THidProcessorRepeatTest, ReleasingOneOfTwoHeldActionsKeepsTheOtherRepeating) {
     TRecordingProcessor engine;
     engine.SetExtendedMode(true);
     engine.Bind(atVolumeUp, 0xA, 0, 0xB);
@@ -113,7 +113,7 @@ TEST(Repeat, ReleasingOneOfTwoHeldActionsKeepsTheOtherRepeating) {
     EXPECT_FALSE(engine.Repeating());
 }
 
-TEST(Repeat, ADeviceThatGoesAwayLetsGoOnlyOfItsOwnHeldActions) {
+TEST(THidProcessorRepeatTest, ADeviceThatGoesAwayLetsGoOnlyOfItsOwnHeldActions) {
     TRecordingProcessor engine;
     engine.SetExtendedMode(true);
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
@@ -128,7 +128,7 @@ TEST(Repeat, ADeviceThatGoesAwayLetsGoOnlyOfItsOwnHeldActions) {
     EXPECT_FALSE(engine.Repeating());
 }
 
-TEST(Repeat, AHeldActionThatIsNoLongerAssignedStopsTheRepeat) {
+TEST(THidProcessorRepeatTest, AHeldActionThatIsNoLongerAssignedStopsTheRepeat) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, -1, 0xB);
     up.Pressed = true;

@@ -22,7 +22,7 @@ std::string Lines(std::initializer_list<const char*> lines) {
     return text;
 }
 
-TEST(HidProcessor, ListOwnsActionsAndFindsTypes) {
+TEST(THidProcessorTest, ListOwnsActionsAndFindsTypes) {
     THidProcessor engine;
     EXPECT_EQ(engine.Count(), 0);
     EXPECT_EQ(engine.SupportedActions(), 0xFFFF);
@@ -43,7 +43,7 @@ TEST(HidProcessor, ListOwnsActionsAndFindsTypes) {
     EXPECT_EQ(engine.Count(), 0);
 }
 
-TEST(HidProcessor, WritesTheSettingsFormat) {
+TEST(THidProcessorTest, WritesTheSettingsFormat) {
     THidProcessor engine;
     EXPECT_EQ(engine.SettingsText(), Lines({"HidIndex=-1", "Mode=0"}));
     engine.SetExtendedMode(true);
@@ -55,7 +55,7 @@ TEST(HidProcessor, WritesTheSettingsFormat) {
     EXPECT_EQ(text.find("Action32"), std::string::npos);
 }
 
-TEST(HidProcessor, ReadsAnySettingsText) {
+TEST(THidProcessorTest, ReadsAnySettingsText) {
     TPlayerLikeProcessor engine;
     engine.SetDeviceIndex(7);
     engine.SetExtendedMode(true);
@@ -84,7 +84,7 @@ TEST(HidProcessor, ReadsAnySettingsText) {
     EXPECT_EQ(engine.Count(), 4);
 }
 
-class SettingsFile : public testing::Test {
+class THidProcessorSettingsTest : public testing::Test {
 protected:
     void SetUp() override {
         folder_ = std::filesystem::temp_directory_path() /
@@ -102,7 +102,7 @@ protected:
     std::filesystem::path folder_;
 };
 
-TEST_F(SettingsFile, SavesAndLoadsRoundTrip) {
+TEST_F(THidProcessorSettingsTest, SavesAndLoadsRoundTrip) {
     const std::string path = PathOf("kvhid.ini");
     THidProcessor engine;
     EXPECT_FALSE(engine.LoadSettings(path)); // missing: nothing, previous values kept
@@ -143,7 +143,7 @@ private:
     bool failReplace_;
 };
 
-TEST_F(SettingsFile, FailedSaveLeavesTheOldFile) {
+TEST_F(THidProcessorSettingsTest, FailedSaveLeavesTheOldFile) {
     const std::string path = PathOf("kvhid.ini");
     PlatformSettingsStore().WriteNew(path, "HidIndex=4\r\n");
     for (bool failReplace : {false, true}) {

@@ -21,7 +21,7 @@ bool IsFolder(const std::string& path) {
 }
 
 // The user's real settings folder in the prefix; the test starts without it.
-TEST(SettingsFileWin32, FirstSaveCreatesFolderAndFileInLocalAppData) {
+TEST(THidProcessorSettingsWin32Test, FirstSaveCreatesFolderAndFileInLocalAppData) {
     const std::string folder = LocalAppData() + "\\HID-Plugin";
     const std::string file = folder + "\\kvhid.ini";
     DeleteFileA(file.c_str());
@@ -45,7 +45,7 @@ TEST(SettingsFileWin32, FirstSaveCreatesFolderAndFileInLocalAppData) {
 
 // A replace that the system refuses (the file is held open without delete sharing) must leave
 // the old content and no temporary file behind.
-TEST(SettingsFileWin32, LockedFileKeepsItsContent) {
+TEST(THidProcessorSettingsWin32Test, LockedFileKeepsItsContent) {
     const std::string file = LocalAppData() + "\\HID-Plugin\\locked.ini";
     THidProcessor engine;
     engine.SetDeviceIndex(5);
@@ -66,7 +66,7 @@ TEST(SettingsFileWin32, LockedFileKeepsItsContent) {
 
 // Paths are handed to the ANSI calls unchanged: a folder name in the ANSI code page (here an
 // accented letter) is the folder the user sees, created with its missing parents.
-TEST(SettingsFileWin32, AnsiFolderNamesWithMissingParents) {
+TEST(THidProcessorSettingsWin32Test, AnsiFolderNamesWithMissingParents) {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     const std::string top = std::string(temp) + "trelvon_\xE9t\xE9";

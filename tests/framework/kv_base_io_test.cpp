@@ -12,7 +12,7 @@ namespace {
 
 using Line = TkvRecordingLog::Line;
 
-TEST(KvBaseIO, ActiveOpensAndClosesOnceWithEventsWhoseErrorsAreSwallowed) {
+TEST(TkvBaseIOTest, ActiveOpensAndClosesOnceWithEventsWhoseErrorsAreSwallowed) {
     TTestPort port;
     std::vector<std::string> events;
     port.OnOpen = [&](TkvBaseIO* sender) {
@@ -38,7 +38,7 @@ TEST(KvBaseIO, ActiveOpensAndClosesOnceWithEventsWhoseErrorsAreSwallowed) {
     EXPECT_EQ(TTestPort().LogPrefix().empty(), false);
 }
 
-TEST(KvBaseIO, FailedOpenRaisesUnlessClearedAndAlwaysLogsTheFatalLine) {
+TEST(TkvBaseIOTest, FailedOpenRaisesUnlessClearedAndAlwaysLogsTheFatalLine) {
     TTestPort port;
     TkvRecordingLog log;
     port.SetLog(&log);
@@ -55,7 +55,7 @@ TEST(KvBaseIO, FailedOpenRaisesUnlessClearedAndAlwaysLogsTheFatalLine) {
     EXPECT_EQ(log.Lines(), (std::vector<Line>{fatalLine, fatalLine}));
 }
 
-TEST(KvBaseIO, WhileLoadingActiveIsStoredAndAppliedOnceAfterLoading) {
+TEST(TkvBaseIOTest, WhileLoadingActiveIsStoredAndAppliedOnceAfterLoading) {
     TTestPort port;
     port.BeginLoading();
     port.SetActive(true);
@@ -67,7 +67,7 @@ TEST(KvBaseIO, WhileLoadingActiveIsStoredAndAppliedOnceAfterLoading) {
     EXPECT_TRUE(port.Active());
 }
 
-TEST(KvBaseIO, FailureAfterLoadingShowsTheErrorBoxAndLeavesThePortClosed) {
+TEST(TkvBaseIOTest, FailureAfterLoadingShowsTheErrorBoxAndLeavesThePortClosed) {
     // The box belongs to whatever window is in front, like the dialog that loaded the port.
     const HWND front = CreateWindowExA(0, "STATIC", "front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                                        200, 100, nullptr, nullptr, nullptr, nullptr);
@@ -101,7 +101,7 @@ private:
     bool* gone_;
 };
 
-TEST(KvBaseIO, InsertDeviceKeepsKeyOrderAndRenumbers) {
+TEST(TkvBaseIOTest, InsertDeviceKeepsKeyOrderAndRenumbers) {
     TTestPort port;
     EXPECT_EQ(port.InsertDevice(std::make_unique<TDyingDevice>(20)), 0);
     EXPECT_EQ(port.InsertDevice(std::make_unique<TDyingDevice>(30)), 1);
@@ -120,7 +120,7 @@ TEST(KvBaseIO, InsertDeviceKeepsKeyOrderAndRenumbers) {
     EXPECT_EQ(port.GetDevice(4), nullptr);
 }
 
-TEST(KvBaseIO, DeviceListLoadsOnDemandAndFreesOnlyOwnedDevices) {
+TEST(TkvBaseIOTest, DeviceListLoadsOnDemandAndFreesOnlyOwnedDevices) {
     TTestPort port;
     port.deviceNames = {"Remote", "Keyboard"};
     port.GetDeviceList(nullptr);
@@ -152,7 +152,7 @@ struct TNotified {
     TkvNotifyEvent Event() { return MakeNotifyEvent<&TNotified::Changed>(this); }
 };
 
-TEST(KvBaseIO, NotifyCallbacksAndDeviceChangeMessages) {
+TEST(TkvBaseIOTest, NotifyCallbacksAndDeviceChangeMessages) {
     TTestPort port;
     TNotified first, second;
     EXPECT_EQ(port.AddNotify(first.Event()), 0);
@@ -175,7 +175,7 @@ TEST(KvBaseIO, NotifyCallbacksAndDeviceChangeMessages) {
     EXPECT_EQ(second.codes, (std::vector<std::int32_t>{nfDeviceChanged}));
 }
 
-TEST(KvBaseIO, ReceivePathAndLogLinesWithPrefix) {
+TEST(TkvBaseIOTest, ReceivePathAndLogLinesWithPrefix) {
     TTestPort port;
     EXPECT_FALSE(port.HasReceiver());
     EXPECT_FALSE(port.DoReceive("ab", 2));
@@ -203,7 +203,7 @@ TEST(KvBaseIO, ReceivePathAndLogLinesWithPrefix) {
     port.LogMsg(1, "after the log went");
 }
 
-TEST(KvBaseIO, WriteRecordsAreReadyForOverlappedWrites) {
+TEST(TkvBaseIOTest, WriteRecordsAreReadyForOverlappedWrites) {
     TTestPort port;
     const HANDLE event = port.WriteOverlapped().hEvent;
     ASSERT_NE(event, nullptr);

@@ -33,7 +33,7 @@ private:
     std::vector<std::string>& journal_;
 };
 
-TEST(KvComponent, OwnerDestroysItsComponentsLastFirst) {
+TEST(TkvComponentTest, OwnerDestroysItsComponentsLastFirst) {
     std::vector<std::string> journal;
     auto owner = std::make_unique<TProbe>(nullptr, "owner", journal);
     auto* a = TkvComponent::CreateOwned<TProbe>(*owner, "a", journal);
@@ -46,7 +46,7 @@ TEST(KvComponent, OwnerDestroysItsComponentsLastFirst) {
     EXPECT_EQ(journal, (std::vector<std::string>{"destroy owner", "destroy b", "destroy a"}));
 }
 
-TEST(KvComponent, ComponentDestroyedOtherwiseLeavesItsOwner) {
+TEST(TkvComponentTest, ComponentDestroyedOtherwiseLeavesItsOwner) {
     std::vector<std::string> journal;
     TProbe owner(nullptr, "owner", journal);
     {
@@ -56,7 +56,7 @@ TEST(KvComponent, ComponentDestroyedOtherwiseLeavesItsOwner) {
     EXPECT_EQ(owner.ComponentCount(), 0u); // the owner will not destroy it a second time
 }
 
-TEST(KvComponent, WatcherIsToldOnceWhenWatchedComponentGoes) {
+TEST(TkvComponentTest, WatcherIsToldOnceWhenWatchedComponentGoes) {
     std::vector<std::string> journal;
     TProbe watcher(nullptr, "watcher", journal);
     auto linked = std::make_unique<TProbe>(nullptr, "linked", journal);
@@ -67,7 +67,7 @@ TEST(KvComponent, WatcherIsToldOnceWhenWatchedComponentGoes) {
     EXPECT_EQ(journal, (std::vector<std::string>{"destroy linked", "watcher told linked"}));
 }
 
-TEST(KvComponent, WithdrawnOrDestroyedWatcherIsNotTold) {
+TEST(TkvComponentTest, WithdrawnOrDestroyedWatcherIsNotTold) {
     std::vector<std::string> journal;
     auto linked = std::make_unique<TProbe>(nullptr, "linked", journal);
     {
@@ -81,7 +81,7 @@ TEST(KvComponent, WithdrawnOrDestroyedWatcherIsNotTold) {
     EXPECT_EQ(journal, (std::vector<std::string>{"destroy goneFirst", "destroy linked"}));
 }
 
-TEST(KvComponent, OwnedComponentTellsItsWatchersWhenTheOwnerGoes) {
+TEST(TkvComponentTest, OwnedComponentTellsItsWatchersWhenTheOwnerGoes) {
     std::vector<std::string> journal;
     TProbe watcher(nullptr, "watcher", journal);
     auto owner = std::make_unique<TProbe>(nullptr, "owner", journal);
@@ -92,7 +92,7 @@ TEST(KvComponent, OwnedComponentTellsItsWatchersWhenTheOwnerGoes) {
               (std::vector<std::string>{"destroy owner", "destroy child", "watcher told child"}));
 }
 
-TEST(KvComponent, WatcherMayDestroyAnotherWatchedComponentWhileTold) {
+TEST(TkvComponentTest, WatcherMayDestroyAnotherWatchedComponentWhileTold) {
     std::vector<std::string> journal;
     TProbe watcher(nullptr, "watcher", journal);
     auto first = std::make_unique<TProbe>(nullptr, "first", journal);
@@ -109,7 +109,7 @@ TEST(KvComponent, WatcherMayDestroyAnotherWatchedComponentWhileTold) {
     EXPECT_EQ(std::count(journal.begin(), journal.end(), "watcher told second"), 1);
 }
 
-TEST(KvComponent, LoadedRunsOnceWhenLoadingEnds) {
+TEST(TkvComponentTest, LoadedRunsOnceWhenLoadingEnds) {
     std::vector<std::string> journal;
     TProbe probe(nullptr, "probe", journal);
     EXPECT_FALSE(probe.Loading());

@@ -14,7 +14,7 @@ std::uint32_t CodeOf(std::string_view bytes) {
 }
 
 // Codes are the complement of zlib's crc32 over the same bytes.
-TEST(KvCrc, MatchesComplementOfStandardCrc32) {
+TEST(KvCrcTest, MatchesComplementOfStandardCrc32) {
     EXPECT_EQ(CodeOf("abc"), 0xCADBBE3Du);
     EXPECT_EQ(CodeOf("123456789"), 0x340BC6D9u);
     EXPECT_EQ(CodeOf(""), kCrcStart);

@@ -36,7 +36,7 @@ struct TNotified {
     TkvNotifyEvent Event() { return MakeNotifyEvent<&TNotified::Changed>(this); }
 };
 
-TEST(KvDataProcessor, LinkedProcessorAnswersMediumChangesInItsLog) {
+TEST(TkvCustomDataProcessorTest, LinkedProcessorAnswersMediumChangesInItsLog) {
     TTestPort port;
     TkvRecordingLog log;
     TProbeProcessor processor;
@@ -56,7 +56,7 @@ TEST(KvDataProcessor, LinkedProcessorAnswersMediumChangesInItsLog) {
     EXPECT_EQ(log.Count(), 2u);
 }
 
-TEST(KvDataProcessor, ChainSeesDataFirstAndHandledDataSkipsOnlyTheTerminal) {
+TEST(TkvCustomDataProcessorTest, ChainSeesDataFirstAndHandledDataSkipsOnlyTheTerminal) {
     const HWND control =
         CreateWindowExA(0, "EDIT", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     TTestPort port;
@@ -81,7 +81,7 @@ TEST(KvDataProcessor, ChainSeesDataFirstAndHandledDataSkipsOnlyTheTerminal) {
     DestroyWindow(control);
 }
 
-TEST(KvDataProcessor, SendsGoThroughTheHookThenThePort) {
+TEST(TkvCustomDataProcessorTest, SendsGoThroughTheHookThenThePort) {
     TTestPort port;
     TkvRecordingLog log;
     TProbeProcessor processor;
@@ -122,7 +122,7 @@ TEST(KvDataProcessor, SendsGoThroughTheHookThenThePort) {
               (std::vector<std::string>{"DoDataSend: 3 bytes", "DoDataSend: 2 bytes"}));
 }
 
-TEST(KvDataProcessor, TimeoutFiresOnceAndZeroStopsItKeepingTheInterval) {
+TEST(TkvCustomDataProcessorTest, TimeoutFiresOnceAndZeroStopsItKeepingTheInterval) {
     TProbeProcessor processor;
     processor.SetTimeout(20);
     EXPECT_EQ(processor.Timer().Interval(), 20u);
@@ -133,7 +133,7 @@ TEST(KvDataProcessor, TimeoutFiresOnceAndZeroStopsItKeepingTheInterval) {
     EXPECT_FALSE(processor.Timer().Enabled());
 }
 
-TEST(KvDataProcessor, DoErrorLogsWithoutPrefixAndRaisesUnlessCleared) {
+TEST(TkvCustomDataProcessorTest, DoErrorLogsWithoutPrefixAndRaisesUnlessCleared) {
     TkvRecordingLog log;
     TProbeProcessor processor;
     processor.SetLog(&log);
@@ -145,7 +145,7 @@ TEST(KvDataProcessor, DoErrorLogsWithoutPrefixAndRaisesUnlessCleared) {
     EXPECT_EQ(log.Lines(), (std::vector<Line>(2, {0, "Fatal Error: 1, 2, bad reply", false})));
 }
 
-TEST(KvDataProcessor, LinksAreClearedWhicheverSideGoesFirst) {
+TEST(TkvCustomDataProcessorTest, LinksAreClearedWhicheverSideGoesFirst) {
     TTestPort port;
     TNotified other;
     auto processor = std::make_unique<TProbeProcessor>();

@@ -29,7 +29,7 @@ TEST(KvFormat, ValuesAreNeverReadAsFormat) {
     EXPECT_EQ(kvFormat(kvFormatLiteral("50% of %s") + "%u", {3u}), "50% of %s3");
 }
 
-TEST(KvCustomLogFile, DoErrorRaisesUnlessTheCallbackClearsFatal) {
+TEST(TkvCustomLogFileTest, DoErrorRaisesUnlessTheCallbackClearsFatal) {
     TkvRecordingLog log;
     try {
         log.DoError(16, 5, "Access denied.");

@@ -25,7 +25,7 @@ struct TListener {
     TkvBaseIO* lastSender = nullptr;
 };
 
-class KvNotifyList : public ::testing::Test {
+class TkvNotifyListTest : public ::testing::Test {
 protected:
     std::vector<int> calls;
     TListener a{1, &calls, {}}, b{2, &calls, {}}, c{3, &calls, {}};
@@ -33,7 +33,7 @@ protected:
     TkvBaseIO* const port = reinterpret_cast<TkvBaseIO*>(0x1234);
 };
 
-TEST_F(KvNotifyList, CallbacksAreFoundByFunctionAndObject) {
+TEST_F(TkvNotifyListTest, CallbacksAreFoundByFunctionAndObject) {
     EXPECT_EQ(a.Event(), a.Event());
     EXPECT_NE(a.Event(), b.Event());
     EXPECT_EQ(list->Add(a.Event()), 0);
@@ -49,7 +49,7 @@ TEST_F(KvNotifyList, CallbacksAreFoundByFunctionAndObject) {
     EXPECT_EQ(list->Count(), 0);
 }
 
-TEST_F(KvNotifyList, BroadcastCallsEveryEntryInOrderAndSkipsEmptySlots) {
+TEST_F(TkvNotifyListTest, BroadcastCallsEveryEntryInOrderAndSkipsEmptySlots) {
     list->Add(b.Event());
     list->Add(TkvNotifyEvent{});
     list->Add(a.Event());
@@ -58,7 +58,7 @@ TEST_F(KvNotifyList, BroadcastCallsEveryEntryInOrderAndSkipsEmptySlots) {
     EXPECT_EQ(a.lastSender, port);
 }
 
-TEST_F(KvNotifyList, EntryRemovedDuringBroadcastIsNotCalled) {
+TEST_F(TkvNotifyListTest, EntryRemovedDuringBroadcastIsNotCalled) {
     a.react = [&] { list->Delete(list->IndexOf(b.Event())); };
     list->Add(a.Event());
     list->Add(b.Event());
@@ -67,7 +67,7 @@ TEST_F(KvNotifyList, EntryRemovedDuringBroadcastIsNotCalled) {
     EXPECT_EQ(calls, (std::vector<int>{101, 301}));
 }
 
-TEST_F(KvNotifyList, EntryAddedDuringBroadcastWaitsForTheNextOne) {
+TEST_F(TkvNotifyListTest, EntryAddedDuringBroadcastWaitsForTheNextOne) {
     a.react = [&] {
         if (list->IndexOf(c.Event()) < 0)
             list->Add(c.Event());
@@ -79,7 +79,7 @@ TEST_F(KvNotifyList, EntryAddedDuringBroadcastWaitsForTheNextOne) {
     EXPECT_EQ(calls, (std::vector<int>{101, 102, 302}));
 }
 
-TEST_F(KvNotifyList, CallbackMayRemoveItselfClearOrDestroyTheList) {
+TEST_F(TkvNotifyListTest, CallbackMayRemoveItselfClearOrDestroyTheList) {
     a.react = [&] { list->Delete(list->IndexOf(a.Event())); };
     b.react = [&] { list->Clear(); };
     list->Add(a.Event());

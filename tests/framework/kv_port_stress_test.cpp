@@ -131,7 +131,7 @@ void Cycle(int serial, int way) {
     port.reset();
 }
 
-TEST(KvPortStress, ThousandOpenCloseCyclesLeaveNoThreadOrHandleBehind) {
+TEST(TkvBaseIOStressTest, ThousandOpenCloseCyclesLeaveNoThreadOrHandleBehind) {
     ASSERT_NE(CancelIoExFunction(), nullptr);
     TWatchdog watchdog(240000, "the open/close cycles");
     for (int serial = 0; serial < 8; ++serial) // first-use allocations of the system

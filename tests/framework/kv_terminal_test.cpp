@@ -5,7 +5,7 @@
 
 namespace {
 
-class KvTerminal : public ::testing::Test {
+class TkvBaseIOTerminalTest : public ::testing::Test {
 protected:
     void SetUp() override {
         edit = CreateWindowExA(0, "EDIT", "", WS_POPUP | ES_MULTILINE, 0, 0, 300, 100, nullptr,
@@ -29,7 +29,7 @@ protected:
     TTestPort port;
 };
 
-TEST_F(KvTerminal, ReceivedBytesArriveAsTextRunsOrAsOneTypedKey) {
+TEST_F(TkvBaseIOTerminalTest, ReceivedBytesArriveAsTextRunsOrAsOneTypedKey) {
     port.SetTerminal(edit);
     port.SetTerminalUsage(tuReceive);
     const unsigned char report[] = {0x41, 0x42, 0x00, 0x43, 0x44};
@@ -46,7 +46,7 @@ TEST_F(KvTerminal, ReceivedBytesArriveAsTextRunsOrAsOneTypedKey) {
     EXPECT_EQ(Text(), "ABCDEFxGH");
 }
 
-TEST_F(KvTerminal, TypedKeysReachThePortAsUsageAndEchoSay) {
+TEST_F(TkvBaseIOTerminalTest, TypedKeysReachThePortAsUsageAndEchoSay) {
     port.SetTerminal(edit);
     port.SetTerminalUsage(tuSend);
     Type('q');
@@ -64,7 +64,7 @@ TEST_F(KvTerminal, TypedKeysReachThePortAsUsageAndEchoSay) {
     EXPECT_EQ(Text(), "rst");
 }
 
-TEST_F(KvTerminal, UnlinkingGivesTheControlItsProcedureBackAndADestroyedControlIsForgotten) {
+TEST_F(TkvBaseIOTerminalTest, UnlinkingGivesTheControlItsProcedureBackAndADestroyedControlIsForgotten) {
     port.SetTerminal(edit);
     EXPECT_NE(GetWindowLongPtrA(edit, GWLP_WNDPROC), ownProc);
     port.SetTerminal(nullptr);
@@ -87,7 +87,7 @@ TEST_F(KvTerminal, UnlinkingGivesTheControlItsProcedureBackAndADestroyedControlI
     EXPECT_EQ(port.terminalWrites, 0);
 }
 
-TEST_F(KvTerminal, WorkerWritingToTheTerminalDoesNotBlockStopThread) {
+TEST_F(TkvBaseIOTerminalTest, WorkerWritingToTheTerminalDoesNotBlockStopThread) {
     TWatchdog watchdog(10000, "StopThread while the worker writes to the terminal");
     port.SetTerminal(edit);
     port.SetTerminalUsage(tuReceive);

@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(KvThreadIO, WorkerEndsByItselfWhateverItsBodyThrows) {
+TEST(TkvThreadIOTest, WorkerEndsByItselfWhateverItsBodyThrows) {
     for (int fault = 0; fault < 3; ++fault) {
         TTestPort port;
         port.withThread = true;
@@ -51,7 +51,7 @@ protected:
     }
 };
 
-TEST(KvThreadIO, CloseOrDestructionOnAnotherThreadReturnsAfterTheWorkerEnded) {
+TEST(TkvThreadIOTest, CloseOrDestructionOnAnotherThreadReturnsAfterTheWorkerEnded) {
     TkvRecordingLog log;
     {
         TLingeringPort port;
@@ -71,7 +71,7 @@ TEST(KvThreadIO, CloseOrDestructionOnAnotherThreadReturnsAfterTheWorkerEnded) {
     EXPECT_TRUE(log.Contains("test: worker done"));
 }
 
-TEST(KvThreadIO, WorkerClosesItsOwnPortWithoutWaitingForItself) {
+TEST(TkvThreadIOTest, WorkerClosesItsOwnPortWithoutWaitingForItself) {
     for (bool clearUseThread : {true, false}) {
         TWatchdog watchdog(10000, "a close on the worker");
         TTestPort port;
@@ -94,7 +94,7 @@ TEST(KvThreadIO, WorkerClosesItsOwnPortWithoutWaitingForItself) {
     }
 }
 
-TEST(KvThreadIO, StopThreadServesAMessageTheWorkerSendsToThisThread) {
+TEST(TkvThreadIOTest, StopThreadServesAMessageTheWorkerSendsToThisThread) {
     TWatchdog watchdog(10000, "StopThread while the worker is inside SendMessage");
     const HWND window =
         CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);

@@ -15,7 +15,7 @@ bool StopIfRunning(TkvTimer& timer) {
 
 const auto kIgnore = [](TkvTimer*) {};
 
-TEST(KvTimer, RunsOnlyWithOnTimerSetWhileEnabledWithAnInterval) {
+TEST(TkvTimerTest, RunsOnlyWithOnTimerSetWhileEnabledWithAnInterval) {
     TkvTimer idle;
     EXPECT_TRUE(idle.Enabled());
     EXPECT_EQ(idle.Interval(), 1000u);
@@ -34,7 +34,7 @@ TEST(KvTimer, RunsOnlyWithOnTimerSetWhileEnabledWithAnInterval) {
     EXPECT_TRUE(StopIfRunning(off));
 }
 
-TEST(KvTimer, TicksArriveOnTheCreatingThreadAndAFailingHandlerDoesNotStopThem) {
+TEST(TkvTimerTest, TicksArriveOnTheCreatingThreadAndAFailingHandlerDoesNotStopThem) {
     TkvTimer timer;
     timer.SetInterval(10);
     int ticks = 0;
@@ -49,7 +49,7 @@ TEST(KvTimer, TicksArriveOnTheCreatingThreadAndAFailingHandlerDoesNotStopThem) {
     EXPECT_EQ(thread, GetCurrentThreadId());
 }
 
-TEST(KvTimer, RewritingEnabledKeepsThePeriodWhileSwitchingOffAndOnRestartsIt) {
+TEST(TkvTimerTest, RewritingEnabledKeepsThePeriodWhileSwitchingOffAndOnRestartsIt) {
     TkvTimer timer;
     timer.SetInterval(400);
     DWORD tickAt = 0;
@@ -69,7 +69,7 @@ TEST(KvTimer, RewritingEnabledKeepsThePeriodWhileSwitchingOffAndOnRestartsIt) {
     EXPECT_GE(tickAt - restart, 350u);
 }
 
-TEST(KvTimer, WindowClassLivesExactlyAsLongAsTheModuleHasTimers) {
+TEST(TkvTimerTest, WindowClassLivesExactlyAsLongAsTheModuleHasTimers) {
     const HINSTANCE self = GetModuleHandleA(nullptr);
     WNDCLASSA info;
     auto timer = std::make_unique<TkvTimer>();

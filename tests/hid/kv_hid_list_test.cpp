@@ -8,7 +8,7 @@
 
 namespace {
 
-using DeviceList = PortTest;
+using TkvHidDeviceListTest = PortTest;
 
 std::string Lines(const TkvRecordingLog& log) {
     std::string text;
@@ -17,7 +17,7 @@ std::string Lines(const TkvRecordingLog& log) {
     return text;
 }
 
-TEST_F(DeviceList, ListsDevicesUnderTheirHidNamesOrTheirDescriptions) {
+TEST_F(TkvHidDeviceListTest, ListsDevicesUnderTheirHidNamesOrTheirDescriptions) {
     TSimDevice named;
     named.Product = L"Media Remote";
     named.Manufacturer = L"Quorivex";
@@ -61,7 +61,7 @@ TEST_F(DeviceList, ListsDevicesUnderTheirHidNamesOrTheirDescriptions) {
     EXPECT_EQ(PreparsedDataHeld(), 0);
 }
 
-TEST_F(DeviceList, FallsBackToTheInterfacesWhenNoDeviceIsFoundPerDevice) {
+TEST_F(TkvHidDeviceListTest, FallsBackToTheInterfacesWhenNoDeviceIsFoundPerDevice) {
     TSimDevice info;
     info.FoundPerDevice = false;
     const int id = bus_.AddDevice(info);
@@ -77,7 +77,7 @@ TEST_F(DeviceList, FallsBackToTheInterfacesWhenNoDeviceIsFoundPerDevice) {
         LogHas("kvHID: DiEnumInstalledDevices() returns 0, trying enum interfaces only ..."));
 }
 
-TEST_F(DeviceList, LeavesOutDevicesThatFailTheQueryAndLogsEveryStep) {
+TEST_F(TkvHidDeviceListTest, LeavesOutDevicesThatFailTheQueryAndLogsEveryStep) {
     TSimDevice good;
     TSimDevice noPreparsed;
     noPreparsed.Product = L"No Preparsed";
@@ -134,14 +134,14 @@ TEST_F(DeviceList, LeavesOutDevicesThatFailTheQueryAndLogsEveryStep) {
     EXPECT_EQ(lines.back().Level, 1);
 }
 
-TEST_F(DeviceList, LoadsEmptyWithoutDevices) {
+TEST_F(TkvHidDeviceListTest, LoadsEmptyWithoutDevices) {
     Port().DeviceListChanged();
     EXPECT_EQ(Port().DeviceCount(), 0);
     EXPECT_EQ(Port().CurrentDevice(), nullptr);
     EXPECT_TRUE(LogHas("kvHID: Detected devices: 0 "));
 }
 
-TEST_F(DeviceList, KeepsTheCapabilityTablesOfEachReportType) {
+TEST_F(TkvHidDeviceListTest, KeepsTheCapabilityTablesOfEachReportType) {
     TSimDevice info;
     info.UsagePage = 0x0c;
     info.Usage = 0x01;
@@ -208,7 +208,7 @@ TEST(UsagePageNames, NameTheKnownPagesAndNothingElse) {
 
 // --- DeviceIndex and CurrentDevice ---
 
-TEST_F(DeviceList, AFreshPortHasIndexZeroAndNoDeviceUntilTheFirstLoad) {
+TEST_F(TkvHidDeviceListTest, AFreshPortHasIndexZeroAndNoDeviceUntilTheFirstLoad) {
     bus_.AddDevice(TSimDevice{});
     bus_.AddDevice(TSimDevice{});
     EXPECT_EQ(Port().DeviceIndex(), 0);
@@ -222,7 +222,7 @@ TEST_F(DeviceList, AFreshPortHasIndexZeroAndNoDeviceUntilTheFirstLoad) {
     EXPECT_EQ(Port().DeviceIndex(), -1);
 }
 
-TEST_F(DeviceList, AReloadReselectsTheKeptIndexOrLeavesNoDevice) {
+TEST_F(TkvHidDeviceListTest, AReloadReselectsTheKeptIndexOrLeavesNoDevice) {
     bus_.AddDevice(TSimDevice{});
     const int second = bus_.AddDevice(TSimDevice{});
     Port().DeviceListChanged();
@@ -269,7 +269,7 @@ struct TNotices {
     }
 };
 
-TEST_F(DeviceList, AReloadFromInsideTheLoadReturnsAtOnceWithoutNotice) {
+TEST_F(TkvHidDeviceListTest, AReloadFromInsideTheLoadReturnsAtOnceWithoutNotice) {
     bus_.AddDevice(TSimDevice{});
     TNotices notices{&Port()};
     Port().AddNotify(MakeNotifyEvent<&TNotices::Notify>(&notices));

@@ -11,7 +11,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using HidPort = PortTest;
+using TkvHidTest = PortTest;
 
 struct TAccessCase {
     TSimAccess Access;
@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(FourTries, AccessTries,
                                          TAccessCase{TSimAccess::None, false, false, false}),
                          AccessName);
 
-TEST_F(HidPort, AFailedOpenReportsTheSystemsErrorAndStaysClosed) {
+TEST_F(TkvHidTest, AFailedOpenReportsTheSystemsErrorAndStaysClosed) {
     const int id = bus_.AddDevice(TSimDevice{});
     Port().DeviceListChanged();
     bus_.Unplug(id);
@@ -99,7 +99,7 @@ TEST_F(HidPort, AFailedOpenReportsTheSystemsErrorAndStaysClosed) {
     EXPECT_FALSE(Port().Active());
 }
 
-TEST_F(HidPort, AZeroLengthInputReportGetsNoMonitoringThread) {
+TEST_F(TkvHidTest, AZeroLengthInputReportGetsNoMonitoringThread) {
     TSimDevice info;
     info.InputReportLength = 0;
     info.OutputReportLength = 2;
@@ -114,7 +114,7 @@ TEST_F(HidPort, AZeroLengthInputReportGetsNoMonitoringThread) {
     Port().SetActive(false);
 }
 
-TEST_F(HidPort, DeliversEveryReportWholeAndInOrderOnTheMonitoringThread) {
+TEST_F(TkvHidTest, DeliversEveryReportWholeAndInOrderOnTheMonitoringThread) {
     TSimDevice info;
     info.InputReportLength = 6;
     const int id = bus_.AddDevice(info);
@@ -139,7 +139,7 @@ TEST_F(HidPort, DeliversEveryReportWholeAndInOrderOnTheMonitoringThread) {
 
 // A device that sends fewer bytes than its input report length: the port's own pipe, so the
 // report arrives short.
-TEST_F(HidPort, AShortReadIsDeliveredAtTheInputLengthWithZerosAfterIt) {
+TEST_F(TkvHidTest, AShortReadIsDeliveredAtTheInputLengthWithZerosAfterIt) {
     const std::string path = "\\\\.\\pipe\\trelvon-short-" + std::to_string(GetCurrentProcessId());
     TkvHandle server(CreateNamedPipeA(path.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
                                       PIPE_TYPE_MESSAGE | PIPE_WAIT, 1, 256, 256, 0, nullptr));
@@ -171,7 +171,7 @@ TEST_F(HidPort, AShortReadIsDeliveredAtTheInputLengthWithZerosAfterIt) {
     Port().SetActive(false);
 }
 
-TEST_F(HidPort, UnplugClosesThePortOnceOnTheMonitoringThread) {
+TEST_F(TkvHidTest, UnplugClosesThePortOnceOnTheMonitoringThread) {
     const int id = bus_.AddDevice(TSimDevice{});
     watch_.Attach(Port());
     const std::size_t threadsBefore = ProcessThreadCount();
@@ -201,7 +201,7 @@ TEST_F(HidPort, UnplugClosesThePortOnceOnTheMonitoringThread) {
     EXPECT_EQ(watch_.Closes(), 2);
 }
 
-TEST_F(HidPort, ClosingFromTheOwningThreadReleasesAPendingRead) {
+TEST_F(TkvHidTest, ClosingFromTheOwningThreadReleasesAPendingRead) {
     const int id = bus_.AddDevice(TSimDevice{});
     watch_.Attach(Port());
     Port().DeviceListChanged();
@@ -228,7 +228,7 @@ TEST_F(HidPort, ClosingFromTheOwningThreadReleasesAPendingRead) {
         << " handles";
 }
 
-TEST_F(HidPort, ClosingWhileAReceiverRunsWaitsForItAndDeliversNothingAfter) {
+TEST_F(TkvHidTest, ClosingWhileAReceiverRunsWaitsForItAndDeliversNothingAfter) {
     const int id = bus_.AddDevice(TSimDevice{});
     std::atomic<bool> inReceiver{false};
     std::atomic<int> received{0};
@@ -253,7 +253,7 @@ TEST_F(HidPort, ClosingWhileAReceiverRunsWaitsForItAndDeliversNothingAfter) {
     EXPECT_FALSE(receivedAfterClose);
 }
 
-TEST_F(HidPort, AFailingReceiverEndsMonitoringButLeavesThePortOpen) {
+TEST_F(TkvHidTest, AFailingReceiverEndsMonitoringButLeavesThePortOpen) {
     const int id = bus_.AddDevice(TSimDevice{});
     std::atomic<int> calls{0};
     Port().OnAfterReceive = [&](TkvBaseIO*, const void*, std::uint32_t) {
@@ -272,7 +272,7 @@ TEST_F(HidPort, AFailingReceiverEndsMonitoringButLeavesThePortOpen) {
     EXPECT_FALSE(Port().Active());
 }
 
-TEST_F(HidPort, DestroyingAnOpenStreamingPortLeavesNoThread) {
+TEST_F(TkvHidTest, DestroyingAnOpenStreamingPortLeavesNoThread) {
     const int id = bus_.AddDevice(TSimDevice{});
     const std::size_t threadsBefore = ProcessThreadCount();
     watch_.Attach(Port());
@@ -285,7 +285,7 @@ TEST_F(HidPort, DestroyingAnOpenStreamingPortLeavesNoThread) {
     EXPECT_EQ(PreparsedDataHeld(), 0);
 }
 
-TEST_F(HidPort, ReloadingTheListWhileOpenKeepsThePortWorking) {
+TEST_F(TkvHidTest, ReloadingTheListWhileOpenKeepsThePortWorking) {
     const int id = bus_.AddDevice(TSimDevice{});
     watch_.Attach(Port());
     Open(id);
@@ -297,7 +297,7 @@ TEST_F(HidPort, ReloadingTheListWhileOpenKeepsThePortWorking) {
     EXPECT_EQ(PreparsedDataHeld(), 0);
 }
 
-TEST_F(HidPort, WritesReachTheDeviceAsOutputReports) {
+TEST_F(TkvHidTest, WritesReachTheDeviceAsOutputReports) {
     TSimDevice info;
     info.OutputReportLength = 4;
     const int id = bus_.AddDevice(info);
@@ -320,7 +320,7 @@ TEST_F(HidPort, WritesReachTheDeviceAsOutputReports) {
 }
 
 // A device that takes its output reports slowly: the port's own pipe that nobody reads.
-TEST_F(HidPort, ABufferWriteStillPendingMakesTheNextOneFailRatherThanReuseItsRecord) {
+TEST_F(TkvHidTest, ABufferWriteStillPendingMakesTheNextOneFailRatherThanReuseItsRecord) {
     const std::string path = "\\\\.\\pipe\\trelvon-slow-" + std::to_string(GetCurrentProcessId());
     TkvHandle server(CreateNamedPipeA(path.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0,
@@ -353,7 +353,7 @@ TEST_F(HidPort, ABufferWriteStillPendingMakesTheNextOneFailRatherThanReuseItsRec
     Port().SetActive(false);
 }
 
-TEST_F(HidPort, WritingToAReadOnlyDeviceFailsQuietly) {
+TEST_F(TkvHidTest, WritingToAReadOnlyDeviceFailsQuietly) {
     TSimDevice info;
     info.Access = TSimAccess::ReadOnly;
     const int id = bus_.AddDevice(info);

@@ -10,9 +10,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Soak = PortTest;
+using TkvHidSoakTest = PortTest;
 
-TEST_F(Soak, FiveHundredOpenCloseCyclesWhileStreamingLeaveNothingBehind) {
+TEST_F(TkvHidSoakTest, FiveHundredOpenCloseCyclesWhileStreamingLeaveNothingBehind) {
     const int id = bus_.AddDevice(TSimDevice{});
     watch_.Attach(Port());
     Port().SetLog(nullptr);
@@ -43,7 +43,7 @@ TEST_F(Soak, FiveHundredOpenCloseCyclesWhileStreamingLeaveNothingBehind) {
     EXPECT_EQ(PreparsedDataHeld(), 0);
 }
 
-TEST_F(Soak, HundredUnplugsWhileStreamingCloseOnceEachAndLeaveNothingBehind) {
+TEST_F(TkvHidSoakTest, HundredUnplugsWhileStreamingCloseOnceEachAndLeaveNothingBehind) {
     const int id = bus_.AddDevice(TSimDevice{});
     watch_.Attach(Port());
     Port().SetLog(nullptr);
@@ -93,7 +93,7 @@ TEST_F(Soak, HundredUnplugsWhileStreamingCloseOnceEachAndLeaveNothingBehind) {
     EXPECT_EQ(PreparsedDataHeld(), 0);
 }
 
-TEST_F(Soak, ThousandReportsASecondForTenSecondsArriveCompleteAndInOrder) {
+TEST_F(TkvHidSoakTest, ThousandReportsASecondForTenSecondsArriveCompleteAndInOrder) {
     constexpr unsigned Reports = 10000;
     const int id = bus_.AddDevice(TSimDevice{});
     Port().SetLog(nullptr);

@@ -36,7 +36,7 @@ TSimReport ReadReport(HANDLE handle, DWORD length, DWORD timeout = 3000, DWORD* 
     return report;
 }
 
-TEST(SimBus, DeliversEachReportPaddedOrCutToTheInputLength) {
+TEST(TSimBusTest, DeliversEachReportPaddedOrCutToTheInputLength) {
     TSimBus bus;
     TSimDevice info;
     info.InputReportLength = 4;
@@ -51,7 +51,7 @@ TEST(SimBus, DeliversEachReportPaddedOrCutToTheInputLength) {
     EXPECT_EQ(bus.InputReportsDelivered(id), 2u);
 }
 
-TEST(SimBus, KeepsTheTimesOfScheduledAndStreamedReports) {
+TEST(TSimBusTest, KeepsTheTimesOfScheduledAndStreamedReports) {
     TSimBus bus;
     int id = bus.AddDevice(TSimDevice{});
     TkvHandle device = OpenDevice(bus.DevicePath(id), GENERIC_READ);
@@ -74,7 +74,7 @@ TEST(SimBus, KeepsTheTimesOfScheduledAndStreamedReports) {
         ASSERT_EQ(got[i].at(0), i % 2 ? 0x20 : 0x10) << i;
 }
 
-TEST(SimBus, GivesEveryOpenHandleItsOwnCopyAndRecordsOutputReports) {
+TEST(TSimBusTest, GivesEveryOpenHandleItsOwnCopyAndRecordsOutputReports) {
     TSimBus bus;
     int id = bus.AddDevice(TSimDevice{});
     TkvHandle first = OpenDevice(bus.DevicePath(id), GENERIC_READ | GENERIC_WRITE);
@@ -97,7 +97,7 @@ TEST(SimBus, GivesEveryOpenHandleItsOwnCopyAndRecordsOutputReports) {
     EXPECT_TRUE(bus.WaitForConnections(id, 1, 2s));
 }
 
-TEST(SimBus, GrantsOnlyTheDevicesAccess) {
+TEST(TSimBusTest, GrantsOnlyTheDevicesAccess) {
     TSimBus bus;
     TSimDevice info;
     info.Access = TSimAccess::ReadOnly;
@@ -119,7 +119,7 @@ TEST(SimBus, GrantsOnlyTheDevicesAccess) {
         EXPECT_TRUE(OpenDevice(bus.DevicePath(id), 0, false)) << id; // the query handle
 }
 
-TEST(SimBus, UnplugFailsThePendingReadAndReplugServesAgain) {
+TEST(TSimBusTest, UnplugFailsThePendingReadAndReplugServesAgain) {
     TSimBus bus;
     int id = bus.AddDevice(TSimDevice{});
     TkvHandle device = OpenDevice(bus.DevicePath(id), GENERIC_READ | GENERIC_WRITE);
@@ -140,7 +140,7 @@ TEST(SimBus, UnplugFailsThePendingReadAndReplugServesAgain) {
     EXPECT_EQ(ReadReport(again.Get(), 8).at(0), 9);
 }
 
-TEST(SimBus, OnlyOneBusAtATime) {
+TEST(TSimBusTest, OnlyOneBusAtATime) {
     TSimBus bus;
     EXPECT_THROW(TSimBus second, EkvError);
 }

@@ -108,14 +108,14 @@ private:
     void* handler_;
 };
 
-class PlayerBridge : public testing::Test {
+class TWinampHidProcessorTest : public testing::Test {
 protected:
-    PlayerBridge() { engine_.SetPlayerWindow(player_.Window()); }
+    TWinampHidProcessorTest() { engine_.SetPlayerWindow(player_.Window()); }
     TRecordingPlayer player_;
     TWinampHidProcessor engine_;
 };
 
-TEST_F(PlayerBridge, PostsOneCommandPerActionOfThePlayersSet) {
+TEST_F(TWinampHidProcessorTest, PostsOneCommandPerActionOfThePlayersSet) {
     EXPECT_EQ(engine_.SupportedActions(), 0x27FF);
     EXPECT_EQ(engine_.SettingsFileName(), "kvhid.ini");
     const std::pair<std::uint8_t, WPARAM> table[] = {{atNext, 40048},       {atPrevious, 40044},
@@ -133,7 +133,7 @@ TEST_F(PlayerBridge, PostsOneCommandPerActionOfThePlayersSet) {
     EXPECT_EQ(player_.Take(expected.size()), expected);
 }
 
-TEST_F(PlayerBridge, PlayPauseAsksThePlayStateAndMuteToggles) {
+TEST_F(TWinampHidProcessorTest, PlayPauseAsksThePlayStateAndMuteToggles) {
     for (const auto& [state, command] : {std::pair{1, 40046}, {3, 40045}, {0, 40045}}) {
         player_.PlayState = state;
         engine_.ExecuteAction(atPlayPause);
@@ -149,7 +149,7 @@ TEST_F(PlayerBridge, PlayPauseAsksThePlayStateAndMuteToggles) {
                                                       {WM_USER, 128, IPC_SETVOLUME, false}}));
 }
 
-TEST_F(PlayerBridge, FullScreenSendsItsSequenceWithTheFlagBlock) {
+TEST_F(TWinampHidProcessorTest, FullScreenSendsItsSequenceWithTheFlagBlock) {
     TDebuggerOutput output;
     player_.FullScreen = 1;
     engine_.SetPlayerWindow(reinterpret_cast<HWND>(0xAB12));

@@ -68,9 +68,9 @@ void SelectRow(HWND dialog, int row) {
     SendDlgItemMessageA(dialog, idActions, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
 }
 
-class ConfigDialog : public testing::Test {
+class TfmConfigTest : public testing::Test {
 protected:
-    ConfigDialog() : player_(log_), settings_(THidProcessor().DefaultSettingsPath()) {
+    TfmConfigTest() : player_(log_), settings_(THidProcessor().DefaultSettingsPath()) {
         TSimDevice remote;
         remote.ButtonCaps[HidP_Input] = {TSimBus::ButtonRange(0x0c, 1, 16)};
         remote.ValueCaps[HidP_Input] = {TSimBus::Value(0x0c, 0xE9, 8),
@@ -78,7 +78,7 @@ protected:
         bus_.AddDevice(remote);
         DeleteFileA(settings_.c_str());
     }
-    ~ConfigDialog() override {
+    ~TfmConfigTest() override {
         plugin_.reset();
         DeleteFileA(settings_.c_str());
     }
@@ -140,7 +140,7 @@ protected:
     std::unique_ptr<THostPlugin> plugin_;
 };
 
-TEST_F(ConfigDialog, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
+TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
     Config([&](HWND dialog) {
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(ItemText(dialog, idSimpleButton + 2 * i + 1), kNotDefined) << i;
@@ -175,7 +175,7 @@ TEST_F(ConfigDialog, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
     });
 }
 
-TEST_F(ConfigDialog, LearnsVolumeUpWithPressAndReleaseCodes) {
+TEST_F(TfmConfigTest, LearnsVolumeUpWithPressAndReleaseCodes) {
     Config([&](HWND dialog) {
         const TSimReport release{1, 0x00};
         Learn(dialog, idSimpleButton + 6, "HID Action: Volume Up", {1, 0xE9}, &release);
@@ -188,7 +188,7 @@ TEST_F(ConfigDialog, LearnsVolumeUpWithPressAndReleaseCodes) {
         << Settings();
 }
 
-TEST_F(ConfigDialog, LearningTimeoutResetsTheActionAndCancelKeepsTheFile) {
+TEST_F(TfmConfigTest, LearningTimeoutResetsTheActionAndCancelKeepsTheFile) {
     const std::string saved = "HidIndex=0\r\nMode=0\r\nAction00=C12345678FFFFFFFF0\r\n";
     WriteSettings(saved);
     Config([&](HWND dialog) {
@@ -201,7 +201,7 @@ TEST_F(ConfigDialog, LearningTimeoutResetsTheActionAndCancelKeepsTheFile) {
     EXPECT_EQ(Settings(), saved);
 }
 
-TEST_F(ConfigDialog, ExtendedAddEditDeleteWorkOnTheListAndCancelWritesNothing) {
+TEST_F(TfmConfigTest, ExtendedAddEditDeleteWorkOnTheListAndCancelWritesNothing) {
     const std::string saved = "HidIndex=0\r\nMode=1\r\nAction00=C12345678FFFFFFFF0\r\n"
                               "Action01=EFFFFFFFFFFFFFFFF5\r\nAction02=N00000001000000027\r\n";
     WriteSettings(saved);
@@ -243,7 +243,7 @@ TEST_F(ConfigDialog, ExtendedAddEditDeleteWorkOnTheListAndCancelWritesNothing) {
     EXPECT_EQ(Settings(), saved);
 }
 
-TEST_F(ConfigDialog, HidPageShowsTheDeviceItsReportsAndFollowsAutodetectAndDeviceChanges) {
+TEST_F(TfmConfigTest, HidPageShowsTheDeviceItsReportsAndFollowsAutodetectAndDeviceChanges) {
     TSimDevice second;
     second.Manufacturer.reset();
     second.ProductID = 0x0002;
