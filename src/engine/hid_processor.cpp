@@ -124,9 +124,9 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
     // An editor may have saved the file with a UTF-8 mark, which would hide the first name.
     if (content.starts_with(kUtf8Mark))
         content.remove_prefix(kUtf8Mark.size());
+    const TSettingsValues values(content);
     for (int position = 0; position < kStoredActions; ++position) {
-        const std::string_view value =
-            TrimBlanks(SettingsValue(content, ActionKey(position)).value_or(""));
+        const std::string_view value = TrimBlanks(values.Value(ActionKey(position)).value_or(""));
         if (value.size() < kShortestActionText)
             continue;
         auto action = std::make_unique<THidAction>();
@@ -135,7 +135,7 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
             Add(std::move(action));
     }
     const auto number = [&](std::string_view name) {
-        return ParseDecimal32(TrimBlanks(SettingsValue(content, name).value_or("")));
+        return ParseDecimal32(TrimBlanks(values.Value(name).value_or("")));
     };
     deviceIndex_ = number("HidIndex").value_or(0);
     extendedMode_ = number("Mode").value_or(0) != 0;
