@@ -44,24 +44,24 @@ THidProcessor::THidProcessor() : dispatcher_(CreateHidDispatcher(*this)) {}
 
 THidProcessor::~THidProcessor() = default;
 
-const THidAction& THidProcessor::Actions(int index) const {
+const THidAction& THidActionList::Actions(int index) const {
     if (index < 0 || index >= Count())
         throw EkvError("List index out of bounds (" + std::to_string(index) + ")");
     return *actions_[static_cast<std::size_t>(index)];
 }
 
-THidAction& THidProcessor::Actions(int index) {
+THidAction& THidActionList::Actions(int index) {
     return const_cast<THidAction&>(std::as_const(*this).Actions(index));
 }
 
-THidAction& THidProcessor::Add(std::unique_ptr<THidAction> action) {
+THidAction& THidActionList::Add(std::unique_ptr<THidAction> action) {
     if (!action)
         throw EkvError("No action to add");
     actions_.push_back(std::move(action));
     return *actions_.back();
 }
 
-std::unique_ptr<THidAction> THidProcessor::Delete(int index) {
+std::unique_ptr<THidAction> THidActionList::Delete(int index) {
     Actions(index); // range check
     const auto at = actions_.begin() + index;
     std::unique_ptr<THidAction> action = std::move(*at);
@@ -69,21 +69,31 @@ std::unique_ptr<THidAction> THidProcessor::Delete(int index) {
     return action;
 }
 
-void THidProcessor::Clear() {
+void THidActionList::Clear() {
     actions_.clear();
 }
 
-const THidAction* THidProcessor::FirstActionOfType(std::uint8_t type) const {
+const THidAction* THidActionList::FirstActionOfType(std::uint8_t type) const {
     for (const auto& action : actions_)
         if (action->ActionType == type)
             return action.get();
     return nullptr;
 }
 
-THidAction& THidProcessor::ActionForType(std::uint8_t type) {
+THidAction& THidActionList::ActionForType(std::uint8_t type) {
     if (const THidAction* action = FirstActionOfType(type))
         return const_cast<THidAction&>(*action);
     return Add(std::make_unique<THidAction>(type));
+}
+
+void THidActionList::AssignActions(const THidActionList& source) {
+    if (&source == this)
+        return;
+    std::vector<std::unique_ptr<THidAction>> copy;
+    copy.reserve(source.actions_.size());
+    for (const auto& action : source.actions_)
+        copy.emplace_back(std::make_unique<THidAction>())->Assign(*action);
+    actions_ = std::move(copy);
 }
 
 bool THidProcessor::SupportsAction(std::uint8_t type) const {

@@ -40,15 +40,14 @@ inline constexpr std::int32_t kMaxRepeatTicks = 64;
 std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
                                std::size_t count);
 
-// The action engine: the ordered list of actions it owns, the device chosen in the configuration
-// dialog, the Simple/Extended mode and their settings file. List order is the order of kvhid.ini
-// and the order in which actions are tried against a report burst.
-class THidProcessor {
+// An ordered list of actions that owns them. The engine is one; the configuration dialog edits
+// another, a copy, so that Cancel leaves the engine as it was.
+class THidActionList {
 public:
-    THidProcessor();
-    THidProcessor(const THidProcessor&) = delete;
-    THidProcessor& operator=(const THidProcessor&) = delete;
-    virtual ~THidProcessor();
+    THidActionList() = default;
+    THidActionList(const THidActionList&) = delete;
+    THidActionList& operator=(const THidActionList&) = delete;
+    virtual ~THidActionList() = default;
 
     int Count() const { return static_cast<int>(actions_.size()); }
     // Throws EkvError for a position outside 0..Count()-1.
@@ -63,6 +62,21 @@ public:
     void Clear();
     // The first action of `type`; when there is none, a new unassigned one is appended.
     THidAction& ActionForType(std::uint8_t type);
+    // This list becomes a copy of `source`: new actions with its types, codes and devices.
+    void AssignActions(const THidActionList& source);
+
+protected:
+    const THidAction* FirstActionOfType(std::uint8_t type) const;
+    std::vector<std::unique_ptr<THidAction>> actions_;
+};
+
+// The action engine: the ordered list of actions it owns, the device chosen in the configuration
+// dialog, the Simple/Extended mode and their settings file. List order is the order of kvhid.ini
+// and the order in which actions are tried against a report burst.
+class THidProcessor : public THidActionList {
+public:
+    THidProcessor();
+    ~THidProcessor() override;
 
     // Bit n set: this engine accepts action type n.
     std::uint16_t SupportedActions() const { return supportedActions_; }
@@ -115,11 +129,9 @@ protected:
 
 private:
     std::string ResolveSettingsPath(const std::string& fileName) const;
-    const THidAction* FirstActionOfType(std::uint8_t type) const;
     bool AnyActionHeld() const;
     void SetRepeating(bool value);
 
-    std::vector<std::unique_ptr<THidAction>> actions_;
     std::uint16_t supportedActions_ = kAllHidActions;
     std::int32_t deviceIndex_ = -1;
     bool extendedMode_ = false;

@@ -146,9 +146,9 @@ TfmConfig::~TfmConfig() {
         ImageList_Destroy(img16_);
 }
 
-void RunConfigDialog(THidProcessor& engine) {
+void RunConfigDialog(THidProcessor& engine, HWND owner) {
     TfmConfig dialog(engine);
-    dialog.ShowModal(nullptr);
+    dialog.ShowModal(owner);
 }
 
 // --- layout ---
@@ -342,6 +342,7 @@ void TfmConfig::ShowMode(bool extended) {
 // --- show and close ---
 
 void TfmConfig::FormShow() {
+    actions_.AssignActions(Engine);
     kvHid1_->SetDeviceIndex(Engine.DeviceIndex());
     ShowMode(Engine.ExtendedMode());
     pageVisible_[pgHid] = false;
@@ -364,6 +365,7 @@ void TfmConfig::FormClose(INT_PTR result) {
         return;
     Engine.SetDeviceIndex(kvHid1_->DeviceIndex());
     Engine.SetExtendedMode(pageVisible_[pgActionsExt]);
+    Engine.AssignActions(actions_);
     Engine.SaveSettings();
     Engine.ReopenDevices();
 }
@@ -387,7 +389,7 @@ void TfmConfig::HandleError(std::exception_ptr error) {
 void TfmConfig::Command(int id, int code, HWND) {
     if (id >= idSimpleButton && id < idSimpleButton + 12 && (id - idSimpleButton) % 2 == 0) {
         if (code == BN_CLICKED)
-            LearnAction(Engine.ActionForType(kSimpleCommands[(id - idSimpleButton) / 2].Type));
+            LearnAction(actions_.ActionForType(kSimpleCommands[(id - idSimpleButton) / 2].Type));
         return;
     }
     switch (id) {
@@ -402,7 +404,7 @@ void TfmConfig::Command(int id, int code, HWND) {
         break;
     case idEdit:
         if (SelectedRow() >= 0)
-            EditAction(&Engine.Actions(SelectedRow()));
+            EditAction(&actions_.Actions(SelectedRow()));
         break;
     case idDelete:
         DeleteAction();
@@ -446,7 +448,7 @@ LRESULT TfmConfig::Notify(const NMHDR& header) {
         ShowPage(static_cast<TPage>(item.lParam));
     } else if (header.idFrom == idActions && header.code == NM_DBLCLK) {
         if (SelectedRow() >= 0)
-            EditAction(&Engine.Actions(SelectedRow()));
+            EditAction(&actions_.Actions(SelectedRow()));
     } else if (header.idFrom == idActions && header.code == NM_CUSTOMDRAW) {
         return DrawActionItem(reinterpret_cast<const NMLVCUSTOMDRAW&>(header));
     } else if (header.idFrom == idHidTree && header.code == TVN_SELCHANGEDA) {
@@ -501,7 +503,7 @@ void TfmConfig::DrawColoredButton(const DRAWITEMSTRUCT& item, COLORREF color) {
 
 void TfmConfig::RefreshSimpleLabels() {
     for (int i = 0; i < 6; ++i) {
-        const bool assigned = Engine.ActionForType(kSimpleCommands[i].Type).IsAssigned();
+        const bool assigned = actions_.ActionForType(kSimpleCommands[i].Type).IsAssigned();
         const HWND label = Control(idSimpleButton + 2 * i + 1);
         SetWindowTextA(label, assigned ? kAssigned : kNotDefined);
         SetControlColors(label, assigned ? RGB(0, 128, 0) : RGB(0, 0, 128));
@@ -539,8 +541,8 @@ void TfmConfig::RefreshActionList() {
     const int selected = SelectedRow();
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     try {
-        for (int i = 0; i < Engine.Count(); ++i) {
-            THidAction& action = Engine.Actions(i);
+        for (int i = 0; i < actions_.Count(); ++i) {
+            THidAction& action = actions_.Actions(i);
             LVITEMA item{};
             item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
             item.iItem = i;
@@ -606,7 +608,7 @@ void TfmConfig::EditAction(THidAction* existing) {
         } else {
             auto added = std::make_unique<THidAction>();
             added->Assign(edit.Action);
-            Engine.Add(std::move(added));
+            actions_.Add(std::move(added));
         }
     }
     RefreshActionList();
@@ -616,7 +618,7 @@ void TfmConfig::DeleteAction() {
     const int row = SelectedRow();
     if (row < 0)
         return;
-    Engine.Delete(row); // the action goes with the returned owner
+    actions_.Delete(row); // the action goes with the returned owner
     RefreshActionList();
 }
 
