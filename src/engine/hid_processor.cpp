@@ -121,13 +121,19 @@ bool THidProcessor::LoadSettings(const std::string& fileName) {
     }
 }
 
-bool THidProcessor::SaveSettings(const std::string& fileName) {
+THidSaveResult THidProcessor::SaveSettings(const std::string& fileName) {
+    THidSaveResult result;
+    result.Path = TrimBlanks(fileName).empty() ? settingsFileName_ : fileName;
     try {
-        return WriteSettingsFile(PlatformSettingsStore(), ResolveSettingsPath(fileName),
-                                 SettingsText());
-    } catch (const std::exception&) {
-        return false;
+        result.Path = ResolveSettingsPath(fileName);
+        THidSettingsStore& store = PlatformSettingsStore();
+        result.Saved = WriteSettingsFile(store, result.Path, SettingsText());
+        if (!result.Saved)
+            result.Reason = store.LastErrorText();
+    } catch (const std::exception& error) {
+        result.Reason = error.what();
     }
+    return result;
 }
 
 void THidProcessor::ReadSettingsText(std::string_view content) {

@@ -40,6 +40,15 @@ inline constexpr std::int32_t kMaxRepeatTicks = 64;
 std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
                                std::size_t count);
 
+// What a save did: true when the file was written; otherwise the file it was meant for and the
+// system's reason, both UTF-8.
+struct THidSaveResult {
+    bool Saved = false;
+    std::string Path;
+    std::string Reason;
+    explicit operator bool() const { return Saved; }
+};
+
 // An ordered list of actions that owns them. The engine is one; the configuration dialog edits
 // another, a copy, so that Cancel leaves the engine as it was.
 class THidActionList {
@@ -89,12 +98,14 @@ public:
     const std::string& SettingsFileName() const { return settingsFileName_; }
     void SetSettingsFileName(std::string value) { settingsFileName_ = std::move(value); }
 
-    // The full path of SettingsFileName() in the user's settings folder (which it may create).
+    // The full path (UTF-8) of SettingsFileName() in the user's settings folder, which it may
+    // create. Raises EkvError when the system names no such folder.
     std::string DefaultSettingsPath() const;
     // An empty or blank name means DefaultSettingsPath(). Loading first destroys every action;
-    // failures are swallowed, and the results only tell whether the file was read or written.
+    // failures are swallowed, and the result only tells whether the file was read.
     bool LoadSettings(const std::string& fileName = {});
-    bool SaveSettings(const std::string& fileName = {});
+    // Never raises; the engine's state stays as it is, and so does the old file on failure.
+    THidSaveResult SaveSettings(const std::string& fileName = {});
     // The content of kvhid.ini without the file: read from any bytes, and written as saved.
     void ReadSettingsText(std::string_view content);
     std::string SettingsText() const;

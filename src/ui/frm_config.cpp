@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "hid/kv_win32.h"
 #include "shell/file_version.h"
 #include "ui/action_icons.h"
 #include "ui/frm_action_edit.h"
@@ -366,8 +367,14 @@ void TfmConfig::FormClose(INT_PTR result) {
     Engine.SetDeviceIndex(kvHid1_->DeviceIndex());
     Engine.SetExtendedMode(pageVisible_[pgActionsExt]);
     Engine.AssignActions(actions_);
-    Engine.SaveSettings();
+    const THidSaveResult saved = Engine.SaveSettings();
     Engine.ReopenDevices();
+    // Last: the player may call quit while the box is up, and then nothing may reach the engine.
+    if (!saved) {
+        const std::string text =
+            "The settings could not be saved to " + saved.Path + ": " + saved.Reason;
+        MessageBoxW(Handle(), WideFromUtf8(text).c_str(), L"Error!", MB_OK);
+    }
 }
 
 void TfmConfig::HandleError(std::exception_ptr error) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/hid_processor.h"
+#include "framework/kv_handle.h"
 #include "hid/sim_test_support.h"
 #include "host/host_log.h"
 #include "host/host_plugin.h"
@@ -324,6 +325,50 @@ TEST_F(ConfigDialog, CancelLeavesTheEngineAsItWas) {
         ASSERT_TRUE(PumpUntil([&] { return ListRows(dialog, idActions, 3).size() == rows - 1; }));
         Click(dialog, IDCANCEL);
     });
+    EXPECT_EQ(Settings(), saved);
+    bus_.SendInput(1, {1, 0x02});
+    ASSERT_TRUE(player_.WaitForCommands(1, 3000));
+    EXPECT_EQ(log_.CommandTexts(), std::vector<std::string>{"Next"});
+}
+
+BOOL CALLBACK AddStaticText(HWND child, LPARAM into) {
+    char name[16] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (lstrcmpiA(name, "Static") == 0)
+        *reinterpret_cast<std::string*>(into) += WindowText(child);
+    return TRUE;
+}
+
+std::string StaticTexts(HWND window) {
+    std::string texts;
+    EnumChildWindows(window, &AddStaticText, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+// A save that fails (the file is held open, so it cannot be replaced) is reported with the file
+// and the system's reason. The engine keeps the new settings for the session; the file stays.
+TEST_F(ConfigDialog, AFailedSaveIsReportedAndTheEngineKeepsTheNewSettings) {
+    const std::string saved = "HidIndex=0\r\nMode=0\r\n";
+    WriteSettings(saved);
+    Load();
+    {
+        const TkvHandle holder(CreateFileA(settings_.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        Config([&](HWND dialog) {
+            Learn(dialog, idSimpleButton + 2, "HID Action: Next", {1, 0x02});
+            Click(dialog, IDOK);
+            const HWND box = WaitForDialog("Error!");
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+            const std::string text = StaticTexts(box);
+            const std::string start = "The settings could not be saved to " + settings_ + ": ";
+            EXPECT_EQ(text.rfind(start, 0), 0u) << text;
+            EXPECT_GT(text.size(), start.size()) << "no reason given";
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(WaitGone(dialog));
+        });
+    }
     EXPECT_EQ(Settings(), saved);
     bus_.SendInput(1, {1, 0x02});
     ASSERT_TRUE(player_.WaitForCommands(1, 3000));
