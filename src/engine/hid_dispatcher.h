@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/hid_processor.h"
@@ -40,6 +42,7 @@ public:
     void OpenDevices() override;
     void CloseDevices() override;
     void SetRepeatTimerEnabled(bool enabled) override;
+    std::map<std::int32_t, std::string> UnopenedDevices() const override { return unopened_; }
 
     // OnAfterReceive of every handler's port, on its monitoring thread: copies the report and
     // posts it to the report window.
@@ -69,6 +72,7 @@ private:
     TkvTimer repeatTimer_;
     TkvHid enumerationPort_;
     std::vector<std::unique_ptr<THidDevicehandler>> handlers_;
+    std::map<std::int32_t, std::string> unopened_;
     std::uint32_t lastSerial_ = 0;
     // Last, so that it goes first: by then every port is closed and nothing posts any more.
     TkvMessageWindow reportWindow_;

@@ -186,6 +186,10 @@ void THidProcessor::ReopenDevices() {
     OpenDevices();
 }
 
+std::map<std::int32_t, std::string> THidProcessor::UnopenedDevices() const {
+    return dispatcher_ ? dispatcher_->UnopenedDevices() : std::map<std::int32_t, std::string>{};
+}
+
 THidAction* THidProcessor::FindAction(std::uint32_t code, std::int32_t device) {
     for (const auto& action : actions_) {
         if (action->DeviceIndex != device || !action->Matches(code))

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +25,9 @@ public:
     virtual void CloseDevices() = 0;
     // Off; or on for a fresh period, also when it was running.
     virtual void SetRepeatTimerEnabled(bool enabled) = 0;
+    // Devices that actions use and that exist but refused to open at the last OpenDevices, with
+    // the system's reason; the other devices are served all the same.
+    virtual std::map<std::int32_t, std::string> UnopenedDevices() const { return {}; }
 };
 
 // The platform's dispatcher for `engine`, or none where there are no devices to serve.
@@ -115,10 +119,11 @@ public:
 
     // --- dispatching ---
     THidDispatcher* Dispatcher() const { return dispatcher_.get(); }
-    // May raise EkvError from a port that fails to open; ports opened before it stay open.
+    // A device that refuses to open is left out and named in UnopenedDevices().
     void OpenDevices();
     void CloseDevices();
     void ReopenDevices();
+    std::map<std::int32_t, std::string> UnopenedDevices() const;
     // The action a burst code from `device` stands for: the first in list order that matches,
     // and in Simple mode only among the first actions of their type.
     THidAction* FindAction(std::uint32_t code, std::int32_t device);

@@ -344,6 +344,7 @@ void TfmConfig::ShowMode(bool extended) {
 
 void TfmConfig::FormShow() {
     actions_.AssignActions(Engine);
+    unopened_ = Engine.UnopenedDevices();
     kvHid1_->SetDeviceIndex(Engine.DeviceIndex());
     ShowMode(Engine.ExtendedMode());
     pageVisible_[pgHid] = false;
@@ -563,7 +564,8 @@ void TfmConfig::RefreshActionList() {
             const std::string state = action.IsAssigned() ? "Assigned" : "Unassigned";
             std::string device = "Not selected";
             if (action.DeviceIndex >= 0 && action.DeviceIndex < kvHid1_->DeviceCount())
-                device = kvHid1_->GetDevice(action.DeviceIndex)->FriendlyName;
+                device = kvHid1_->GetDevice(action.DeviceIndex)->FriendlyName +
+                         (unopened_.contains(action.DeviceIndex) ? " (not opened)" : "");
             const std::string* texts[] = {&state, &device};
             for (int column = 1; column <= 2; ++column) {
                 LVITEMA sub{};
@@ -708,6 +710,8 @@ void TfmConfig::ShowGeneralInfo(const TkvHidDevice& device) {
     if (kvHid1_->Active())
         AddInfoRow("R/W modes:",
                    TrueFalse(kvHid1_->CanRead()) + " / " + TrueFalse(kvHid1_->CanWrite()));
+    if (const auto failed = unopened_.find(kvHid1_->DeviceIndex()); failed != unopened_.end())
+        AddInfoRow("Status", "Present, but the plug-in could not open it: " + failed->second);
 }
 
 template <class TRecord> void TfmConfig::ShowCapsInfo(const TRecord& record) {

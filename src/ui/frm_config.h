@@ -5,7 +5,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/hid_processor.h"
@@ -78,6 +80,8 @@ private:
 
     // What the dialog edits; the engine's own list stays as it was until OK.
     THidActionList actions_;
+    // Devices the engine could not open when the dialog was shown, with the system's reason.
+    std::map<std::int32_t, std::string> unopened_;
     std::unique_ptr<TkvHid> kvHid1_;
     std::unique_ptr<TkvDeviceBox> kvDeviceBox1_;
     HIMAGELIST img16_ = nullptr;

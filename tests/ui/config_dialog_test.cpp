@@ -331,6 +331,25 @@ TEST_F(ConfigDialog, CancelLeavesTheEngineAsItWas) {
     EXPECT_EQ(log_.CommandTexts(), std::vector<std::string>{"Next"});
 }
 
+// A bound device that refused to open when the engine started is shown as present but not
+// opened, in the action list and on the HID page.
+TEST_F(ConfigDialog, ShowsABoundDeviceThatTheEngineCouldNotOpen) {
+    WriteSettings("HidIndex=0\r\nMode=-1\r\nAction00=C12345678FFFFFFFF0\r\n");
+    bus_.LimitOpens(1, 2); // listed, but the engine's port cannot open it
+    Load();
+    bus_.LimitOpens(1, -1);
+    Config([&](HWND dialog) {
+        EXPECT_EQ(ListRows(dialog, idActions, 3).front(),
+                  "Next | Assigned | Trelvon Remote (not opened)");
+        SendDlgItemMessageA(dialog, idAboutTitle, WM_LBUTTONDBLCLK, 0, 0);
+        const auto rows = ListRows(dialog, idHidInfo, 2);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.back().rfind("Status | Present, but the plug-in could not open it: ", 0), 0u)
+            << rows.back();
+        Click(dialog, IDCANCEL);
+    });
+}
+
 BOOL CALLBACK AddStaticText(HWND child, LPARAM into) {
     char name[16] = {};
     GetClassNameA(child, name, sizeof name);
