@@ -39,7 +39,10 @@ struct winampGeneralPurposePlugin {
     HWND hwndParent;
     HINSTANCE hDllInstance;
 };
-static_assert(sizeof(winampGeneralPurposePlugin) == 28, "the player reads seven 4-byte fields");
+// The player is a 32-bit program; the 64-bit build exists only to run the tests where 32-bit
+// code cannot run, and keeps the same field order.
+static_assert(sizeof(void*) != 4 || sizeof(winampGeneralPurposePlugin) == 28,
+              "the player reads seven 4-byte fields");
 
 // The plug-in's one export, looked up by this undecorated name.
 inline constexpr char WinampPluginExportName[] = "winampGetGeneralPurposePlugin";

@@ -129,14 +129,18 @@ void OpenInBrowser(HWND owner, const char* address) {
 
 TfmConfig::TfmConfig(THidProcessor& engine)
     : TkvDialog(std::string("HID Plugin - ") + TRELVON_MAKER_NAME, 480, 279), Engine(engine),
-      kvHid1_(std::make_unique<TkvHid>()), reports_(kPortMessage) {
+      kvHid1_(std::make_unique<TkvHid>()) {
     kvHid1_->SetSharedMode(true);
     kvHid1_->SetTerminalUsage(tuNone);
     kvHid1_->SetTerminalEcho(false);
     kvHid1_->SetDeviceIndex(0);
-    kvHid1_->OnClose = [this](TkvBaseIO*) { reports_.PostClose(session_); };
+    kvHid1_->OnClose = [this](TkvBaseIO*) {
+        if (portReports_)
+            portReports_->PushClose();
+    };
     kvHid1_->OnAfterReceive = [this](TkvBaseIO*, const void* buffer, std::uint32_t count) {
-        reports_.PostReport(session_, buffer, count);
+        if (portReports_)
+            portReports_->PushReport(buffer, count);
     };
 }
 
@@ -195,7 +199,7 @@ void TfmConfig::FormCreate() {
     AddControl("BUTTON", "&OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 316, 250, 75, 25, IDOK);
     AddControl("BUTTON", "&Cancel", WS_TABSTOP | BS_PUSHBUTTON, 398, 250, 75, 25, IDCANCEL);
     SetWindowPos(pages, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    reports_.SetWindow(Handle());
+    RenewPortReports();
     created_ = true;
 }
 
@@ -360,9 +364,10 @@ void TfmConfig::FormShow() {
 }
 
 void TfmConfig::FormClose(INT_PTR result) {
-    // The port's monitoring thread ends before the window that its reports are posted to.
+    // The port's monitoring thread ends before the queue it writes to.
     kvHid1_->SetActive(false);
-    reports_.Drain();
+    kvHid1_->JoinThread();
+    portReports_.reset();
     if (result != IDOK)
         return;
     Engine.SetDeviceIndex(kvHid1_->DeviceIndex());
@@ -468,7 +473,7 @@ LRESULT TfmConfig::Notify(const NMHDR& header) {
 bool TfmConfig::Message(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {
     case kPortMessage:
-        ReceivePortItem(*TkvReportQueue::Take(lParam));
+        TakePortReports(wParam);
         return true;
     case kLinkHoverMessage:
         SetControlColors(reinterpret_cast<HWND>(lParam), wParam ? kLinkHoverColor : kLinkColor);
@@ -757,24 +762,36 @@ void TfmConfig::AddInfoRow(const std::string& property, const std::string& value
 void TfmConfig::CheckBox1Click() {
     const bool open = IsDlgButtonChecked(Handle(), idHidOpen) == BST_CHECKED;
     try {
+        kvHid1_->SetActive(false);
+        RenewPortReports();
         kvHid1_->SetActive(open);
-        ++session_;
     } catch (...) {
-        ++session_;
         CheckDlgButton(Handle(), idHidOpen, kvHid1_->Active() ? BST_CHECKED : BST_UNCHECKED);
         throw;
     }
 }
 
-void TfmConfig::ReceivePortItem(const TkvReportQueue::TItem& item) {
-    if (item.Source != session_)
+void TfmConfig::RenewPortReports() {
+    // A monitoring thread that closed the port itself may still be on its way out.
+    kvHid1_->JoinThread();
+    portReports_ = std::make_unique<TkvReportQueue>(Handle(), kPortMessage, ++session_);
+}
+
+void TfmConfig::TakePortReports(WPARAM session) {
+    if (!portReports_ || session != portReports_->Tag())
         return; // from a port the user has closed or opened again since
-    if (item.Closed) {
+    for (const TkvReport& report : portReports_->TakeAll())
+        ReceivePortReport(report);
+}
+
+void TfmConfig::ReceivePortReport(const TkvReport& report) {
+    if (report.Closed) {
         CheckDlgButton(Handle(), idHidOpen, BST_UNCHECKED);
         return;
     }
-    std::string line = "HID Report is received: " + std::to_string(item.Bytes.size()) + " bytes ";
-    for (const std::uint8_t byte : item.Bytes)
+    std::string line =
+        "HID Report is received: " + std::to_string(report.Bytes.size()) + " bytes ";
+    for (const std::uint8_t byte : report.Bytes)
         line += Format("%.2X ", byte);
     line += "\r\n";
     const HWND memo = Control(idHidReports);

@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "engine/hid_processor.h"
+#include "framework/kv_report_queue.h"
 #include "hid/kv_hid.h"
 #include "ui/kv_dialog.h"
 #include "ui/kv_link_box.h"
@@ -74,7 +74,11 @@ private:
     template <class TRecord> void ShowCapsInfo(const TRecord& record);
     void AddInfoRow(const std::string& property, const std::string& value);
     void CheckBox1Click();
-    void ReceivePortItem(const TkvReportQueue::TItem& item);
+    // A fresh queue for kvHid1's reports, so that whatever an earlier opening of it left
+    // behind is dropped. Only while no monitoring thread of kvHid1 runs.
+    void RenewPortReports();
+    void TakePortReports(WPARAM session);
+    void ReceivePortReport(const TkvReport& report);
     void Autodetect();
     void DeviceChange(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -88,10 +92,10 @@ private:
     std::array<std::vector<HWND>, kPageCount> pageControls_;
     std::array<bool, kPageCount> pageVisible_{true, true, true, true};
     TPage activePage_ = pgActions;
-    TkvReportQueue reports_;
-    // Changes whenever the user opens or closes kvHid1, so that reports and closes posted
-    // before that are dropped.
-    std::atomic<std::uint32_t> session_{0};
+    // kvHid1's reports on their way to this dialog; a new one, with the next session number as
+    // its tag, each time the user opens or closes the port.
+    std::unique_ptr<TkvReportQueue> portReports_;
+    std::uint32_t session_ = 0;
     bool created_ = false;
     // What the tab control paints its page area with: plain or themed, the page's labels match.
     COLORREF pageColor_ = CLR_INVALID;

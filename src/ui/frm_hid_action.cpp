@@ -21,7 +21,7 @@ constexpr int kSearchAnimation = 150;
 } // namespace
 
 TfmHidAction::TfmHidAction()
-    : TkvDialog("Action Registration", 397, 105, true), reports_(kReportMessage) {}
+    : TkvDialog("Action Registration", 397, 105, true) {}
 
 TfmHidAction::~TfmHidAction() {
     ClosePorts();
@@ -40,7 +40,6 @@ void TfmHidAction::FormCreate() {
     SendMessageA(Control(idActionProgress), PBM_SETSTEP, 1, 0);
     AddControl("STATIC", "(... or wait 10 second if you want to reset action ...)", SS_CENTER, 8,
                78, 381, 15, idActionHint);
-    reports_.SetWindow(Handle());
 }
 
 void TfmHidAction::FormShow() {
@@ -74,10 +73,10 @@ void TfmHidAction::OpenPorts() {
         if (index >= port->DeviceCount())
             return;
         port->SetDeviceIndex(index);
-        const auto position = static_cast<std::uint32_t>(Ports.size());
-        port->OnAfterReceive = [this, position](TkvBaseIO*, const void* buffer,
-                                                std::uint32_t count) {
-            reports_.PostReport(position, buffer, count);
+        TkvReportQueue& queue = *reports_.emplace_back(
+            std::make_unique<TkvReportQueue>(Handle(), kReportMessage, Ports.size()));
+        port->OnAfterReceive = [&queue](TkvBaseIO*, const void* buffer, std::uint32_t count) {
+            queue.PushReport(buffer, count);
         };
         TkvHid& opened = *Ports.emplace_back(std::move(port));
         opened.SetActive(true);
@@ -87,24 +86,31 @@ void TfmHidAction::OpenPorts() {
 }
 
 void TfmHidAction::ClosePorts() {
-    // Each close joins the port's monitoring thread, so nothing is posted after the drain.
+    // Each close joins the port's monitoring thread, so no queue is written to once freed.
     for (auto& port : Ports)
         port->SetActive(false);
     Ports.clear();
-    reports_.Drain();
+    reports_.clear();
     if (Handle() != nullptr) {
         Animate_Stop(Control(idActionAnimate));
         Animate_Seek(Control(idActionAnimate), kAnimateStopFrame);
     }
 }
 
-bool TfmHidAction::Message(UINT message, WPARAM, LPARAM lParam, LRESULT&) {
+bool TfmHidAction::Message(UINT message, WPARAM wParam, LPARAM, LRESULT&) {
     if (message != kReportMessage)
         return false;
-    const auto item = TkvReportQueue::Take(lParam);
-    if (!Ports.empty())
-        ReceiveReport(item->Source, item->Bytes);
+    TakeReports(wParam);
     return true;
+}
+
+void TfmHidAction::TakeReports(std::size_t port) {
+    // A wake-up from ports closed since finds no queue.
+    if (port >= reports_.size())
+        return;
+    for (const TkvReport& report : reports_[port]->TakeAll())
+        if (!Ports.empty() && !report.Closed)
+            ReceiveReport(static_cast<std::uint32_t>(port), report.Bytes);
 }
 
 void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes) {

@@ -216,36 +216,3 @@ INT_PTR TkvDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     }
 }
-
-void TkvReportQueue::PostReport(std::uint32_t source, const void* buffer, std::uint32_t count) {
-    auto item = std::make_unique<TItem>();
-    item->Source = source;
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    item->Bytes.assign(bytes, bytes + count);
-    Post(std::move(item));
-}
-
-void TkvReportQueue::PostClose(std::uint32_t source) {
-    auto item = std::make_unique<TItem>();
-    item->Source = source;
-    item->Closed = true;
-    Post(std::move(item));
-}
-
-void TkvReportQueue::Post(std::unique_ptr<TItem> item) {
-    if (window_ != nullptr &&
-        PostMessageA(window_, message_, 0, reinterpret_cast<LPARAM>(item.get())))
-        item.release(); // the window's handler owns it now
-}
-
-std::unique_ptr<TkvReportQueue::TItem> TkvReportQueue::Take(LPARAM lParam) {
-    return std::unique_ptr<TItem>(reinterpret_cast<TItem*>(lParam));
-}
-
-void TkvReportQueue::Drain() {
-    if (window_ == nullptr)
-        return;
-    MSG msg;
-    while (PeekMessageA(&msg, window_, message_, message_, PM_REMOVE))
-        Take(msg.lParam);
-}

@@ -1,12 +1,10 @@
 #pragma once
 #include <windows.h>
 
-#include <cstdint>
 #include <exception>
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 // Font of every dialog: MS Sans Serif 8 pt, plain, bold, or bold at another size.
 HFONT DialogFont(bool bold = false, int points = 8);
@@ -72,35 +70,4 @@ private:
     bool closing_ = false;
     std::exception_ptr error_;
     std::map<HWND, TColors> colors_;
-};
-
-// Reports and closes of ports, handed from the monitoring threads to a dialog's thread in
-// arrival order. The bytes are copied before the hand-over, since a port's buffer is valid only
-// during its callback; copies that are never delivered are freed by Drain.
-class TkvReportQueue {
-public:
-    struct TItem {
-        std::uint32_t Source = 0; // the sender's own tag: a port position and a session
-        bool Closed = false;      // the port closed itself; no bytes
-        std::vector<std::uint8_t> Bytes;
-    };
-    explicit TkvReportQueue(UINT message) : message_(message) {}
-    ~TkvReportQueue() { Drain(); }
-    TkvReportQueue(const TkvReportQueue&) = delete;
-    TkvReportQueue& operator=(const TkvReportQueue&) = delete;
-
-    void SetWindow(HWND window) { window_ = window; }
-    UINT MessageId() const { return message_; }
-    // On any thread.
-    void PostReport(std::uint32_t source, const void* buffer, std::uint32_t count);
-    void PostClose(std::uint32_t source);
-    // On the window's thread, for a message of MessageId(): the item it carries.
-    static std::unique_ptr<TItem> Take(LPARAM lParam);
-    // Frees the items still waiting in the window's queue.
-    void Drain();
-
-private:
-    void Post(std::unique_ptr<TItem> item);
-    UINT message_;
-    HWND window_ = nullptr;
 };
