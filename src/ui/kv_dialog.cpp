@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <utility>
+#include <vector>
 
 #include "framework/kv_error.h"
 
