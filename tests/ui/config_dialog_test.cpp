@@ -424,7 +424,6 @@ void CALLBACK ConfigAgain(HWND, UINT, UINT_PTR timer, DWORD) {
 TEST_F(ConfigDialog, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothingRunning) {
     const std::string saved = "HidIndex=0\r\nMode=0\r\nAction00=C12345678FFFFFFFF0\r\n";
     WriteSettings(saved);
-    const std::size_t threads = ProcessThreadCount();
     Load();
     reentered = plugin_.get();
     SetTimer(nullptr, 0, 300, &ConfigAgain);
@@ -440,11 +439,18 @@ TEST_F(ConfigDialog, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothingR
         Click(dialog, IDCANCEL);
     });
     EXPECT_TRUE(IsWindowEnabled(player_.Handle()));
+    // The count after an ordinary quit, once the bus and the system have started their own.
+    plugin_.reset();
+    ASSERT_TRUE(bus_.WaitForConnections(1, 0, std::chrono::milliseconds(3000)));
+    PumpUntil([] { return false; }, 300);
+    const std::size_t threads = ProcessThreadCount();
 
     // The player's close: quit, then FreeLibrary, inside whatever loop serves its window.
     player_.OnClose = [this] { plugin_.reset(); };
     for (const int clickAfterClose : {IDOK, IDCANCEL, 0}) {
-        SCOPED_TRACE(clickAfterClose == 0 ? "learning" : clickAfterClose == IDOK ? "OK" : "Cancel");
+        const char* scenario = clickAfterClose == 0      ? "learning"
+                               : clickAfterClose == IDOK ? "OK"
+                                                         : "Cancel";
         Config([&](HWND dialog) {
             HWND learning = nullptr;
             if (clickAfterClose != 0) {
@@ -462,11 +468,12 @@ TEST_F(ConfigDialog, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothingR
             if (learning != nullptr)
                 EXPECT_TRUE(WaitGone(learning));
         });
-        EXPECT_EQ(plugin_, nullptr);
-        EXPECT_EQ(Settings(), saved);
-        EXPECT_TRUE(bus_.WaitForConnections(1, 0, std::chrono::milliseconds(3000)));
-        EXPECT_TRUE(PumpUntil([&] { return ProcessThreadCount() == threads; }));
-        EXPECT_EQ(TimerTicksFor(700), 0);
+        EXPECT_EQ(plugin_, nullptr) << scenario;
+        EXPECT_EQ(Settings(), saved) << scenario;
+        EXPECT_TRUE(bus_.WaitForConnections(1, 0, std::chrono::milliseconds(3000))) << scenario;
+        EXPECT_TRUE(PumpUntil([&] { return ProcessThreadCount() == threads; }))
+            << scenario << ": " << ProcessThreadCount() << " threads against " << threads;
+        EXPECT_EQ(TimerTicksFor(700), 0) << scenario;
         // The library stays loaded after such a quit, so that the loops on the stack can unwind;
         // its windows and timers are gone with their classes.
         if (const HMODULE module = GetModuleHandleA("gen_trelvon.dll")) {
