@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "framework/kv_error.h"
+#include "framework/kv_module.h"
 
-// The module that contains this code: the plug-in, or a test program.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
@@ -77,7 +76,7 @@ INT_PTR TkvDialog::ShowModal(HWND owner) {
     closing_ = false;
     RunningDialogs().push_back(this);
     const INT_PTR result =
-        DialogBoxIndirectParamA(reinterpret_cast<HINSTANCE>(&__ImageBase), &dialogTemplate.Header,
+        DialogBoxIndirectParamA(kvThisModule(), &dialogTemplate.Header,
                                 owner, &DialogProc, reinterpret_cast<LPARAM>(this));
     std::erase(RunningDialogs(), this);
     handle_ = nullptr;
@@ -117,7 +116,7 @@ HWND TkvDialog::AddControl(const char* windowClass, const char* text, DWORD styl
     const HWND control =
         CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
                         height, handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                        reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
+                        kvThisModule(), nullptr);
     if (control == nullptr)
         throw EkvError(std::string("Cannot create a control of class ") + windowClass);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : DialogFont()), 0);

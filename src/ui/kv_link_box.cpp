@@ -1,15 +1,15 @@
 #include "ui/kv_link_box.h"
 
 #include "framework/kv_error.h"
+#include "framework/kv_module.h"
 #include "framework/kv_notify_list.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 TkvDeviceBox::TkvDeviceBox(HWND parent, int id, int x, int y, int width, int height, HFONT font) {
     handle_ = CreateWindowExA(
         0, "COMBOBOX", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, x, y,
         width, height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-        reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
+        kvThisModule(), nullptr);
     if (handle_ == nullptr)
         throw EkvError("Cannot create the device box");
     SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
