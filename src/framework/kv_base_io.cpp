@@ -69,6 +69,7 @@ void TkvBaseIO::Open() {
         try {
             OnOpen(this);
         } catch (...) {
+            // The port is open either way; a failing handler must not undo that.
         }
     }
 }
@@ -91,6 +92,7 @@ void TkvBaseIO::Close() {
         try {
             OnClose(this);
         } catch (...) {
+            // The port is closed either way; a failing handler must not hide that.
         }
     }
 }

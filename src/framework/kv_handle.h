@@ -46,7 +46,9 @@ public:
     ~TkvScoped() { Reset(); }
 
     T Get() const { return value_; }
-    bool Valid() const { return value_ != T{} && value_ != reinterpret_cast<T>(~std::uintptr_t{0}); }
+    bool Valid() const {
+        return value_ != T{} && value_ != reinterpret_cast<T>(~std::uintptr_t{0});
+    }
     explicit operator bool() const { return Valid(); }
     // For calls that hand the resource back through a pointer; releases what was held.
     T* Out() {

@@ -37,8 +37,8 @@ void ReleaseClass(const char* className) {
 TkvMessageWindow::TkvMessageWindow(const char* className, WNDPROC procedure, void* owner)
     : className_(className) {
     AcquireClass(className_, procedure);
-    window_ = CreateWindowExA(0, className_, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, kvThisModule(),
-                              nullptr);
+    window_ = CreateWindowExA(0, className_, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              kvThisModule(), nullptr);
     if (window_ == nullptr) {
         ReleaseClass(className_);
         throw EkvError(std::string("Cannot create a window of class ") + className_);

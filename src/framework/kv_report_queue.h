@@ -32,8 +32,7 @@ public:
     static constexpr std::size_t kDefaultCapacity = 1024;
 
     // Wake-ups are `message` to `window` with wParam `tag`.
-    TkvReportQueue(HWND window, UINT message, WPARAM tag,
-                   std::size_t capacity = kDefaultCapacity);
+    TkvReportQueue(HWND window, UINT message, WPARAM tag, std::size_t capacity = kDefaultCapacity);
     ~TkvReportQueue();
     TkvReportQueue(const TkvReportQueue&) = delete;
     TkvReportQueue& operator=(const TkvReportQueue&) = delete;

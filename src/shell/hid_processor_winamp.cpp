@@ -16,10 +16,9 @@ struct TPlayerCommand {
     WPARAM Command;
 };
 constexpr TPlayerCommand kPlayerCommands[] = {
-    {atNext, WINAMP_BUTTON5},       {atPrevious, WINAMP_BUTTON1},   {atStop, WINAMP_BUTTON4},
-    {atVolumeUp, WINAMP_VOLUMEUP},  {atVolumeDown, WINAMP_VOLUMEDOWN},
-    {atForward, WINAMP_FFWD5S},     {atBackward, WINAMP_REW5S},     {atPlay, WINAMP_BUTTON2},
-    {atPause, WINAMP_BUTTON3},
+    {atNext, WINAMP_BUTTON5},      {atPrevious, WINAMP_BUTTON1},      {atStop, WINAMP_BUTTON4},
+    {atVolumeUp, WINAMP_VOLUMEUP}, {atVolumeDown, WINAMP_VOLUMEDOWN}, {atForward, WINAMP_FFWD5S},
+    {atBackward, WINAMP_REW5S},    {atPlay, WINAMP_BUTTON2},          {atPause, WINAMP_BUTTON3},
 };
 
 std::string WindowText(const char* label, HWND window) {

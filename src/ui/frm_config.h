@@ -12,6 +12,7 @@
 #include "engine/hid_processor.h"
 #include "framework/kv_report_queue.h"
 #include "hid/kv_hid.h"
+#include "ui/kv_controls.h"
 #include "ui/kv_dialog.h"
 #include "ui/kv_link_box.h"
 
@@ -46,22 +47,25 @@ private:
     void CreateExtendedPage();
     void CreateHidPage();
     void CreateAboutPage();
-    HWND AddPageControl(TPage page, const char* windowClass, const char* text, DWORD style, int x,
-                        int y, int width, int height, int id, HFONT font = nullptr,
-                        DWORD exStyle = 0);
-    HWND AddLink(TPage page, const char* text, int x, int y, int width, int height, int id,
-                 HFONT font);
+    // A control shown with `page`; kPageCount for one that every page shows.
+    HWND AddPageControl(TPage page, const TkvControlArgs& args);
+    // A static text that opens a web page when clicked; Style and Class are set here.
+    HWND AddLink(TPage page, TkvControlArgs args);
 
     // Tabs of the visible pages in page order; the active page's controls shown.
     void UpdateTabs();
     void ShowPage(TPage page);
     void ShowMode(bool extended);
 
+    // The Simple command whose button has control id `id`, or -1.
+    static int SimpleCommandOfButton(int id);
     void RefreshSimpleLabels();
+    void LearnSimpleCommand(int command);
     bool LearnAction(THidAction& action);
     void RefreshActionList();
     LRESULT DrawActionItem(const NMLVCUSTOMDRAW& draw);
     int SelectedRow() const;
+    void EditSelectedAction();
     void EditAction(THidAction* existing);
     void DeleteAction();
     void DrawColoredButton(const DRAWITEMSTRUCT& item, COLORREF color);
@@ -81,6 +85,9 @@ private:
     void ReceivePortReport(const TkvReport& report);
     void Autodetect();
     void DeviceChange(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // The wake-up of kvHid1's report queue.
+    static constexpr UINT kPortMessage = WM_APP + 20;
 
     // What the dialog edits; the engine's own list stays as it was until OK.
     THidActionList actions_;

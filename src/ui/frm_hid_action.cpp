@@ -20,26 +20,36 @@ constexpr int kSearchAnimation = 150;
 
 } // namespace
 
-TfmHidAction::TfmHidAction()
-    : TkvDialog("Action Registration", 397, 105, true) {}
+TfmHidAction::TfmHidAction() : TkvDialog("Action Registration", 397, 105, true) {}
 
 TfmHidAction::~TfmHidAction() {
     ClosePorts();
 }
 
 void TfmHidAction::FormCreate() {
-    AddControl(ANIMATE_CLASSA, "", ACS_TRANSPARENT | ACS_CENTER, 12, 12, 16, 16, idActionAnimate);
+    AddControl({.Class = ANIMATE_CLASSA,
+                .Style = ACS_TRANSPARENT | ACS_CENTER,
+                .Bounds = {12, 12, 16, 16},
+                .Id = idActionAnimate});
     // A system without the animation shows none.
     if (!Animate_OpenEx(Control(idActionAnimate), GetModuleHandleA("shell32.dll"),
                         MAKEINTRESOURCEA(kSearchAnimation)))
         ShowWindow(Control(idActionAnimate), SW_HIDE);
-    AddControl("STATIC", "Please press needed button on your HID device", SS_LEFT, 40, 8, 349, 34,
-               idActionMessage, DialogFont(true, 10));
-    AddControl(PROGRESS_CLASSA, "", 0, 8, 50, 381, 17, idActionProgress);
+    AddControl({.Class = "STATIC",
+                .Text = "Please press needed button on your HID device",
+                .Style = SS_LEFT,
+                .Bounds = {40, 8, 349, 34},
+                .Id = idActionMessage,
+                .Font = DialogFont(true, 10)});
+    AddControl(
+        {.Class = PROGRESS_CLASSA, .Style = 0, .Bounds = {8, 50, 381, 17}, .Id = idActionProgress});
     SendMessageA(Control(idActionProgress), PBM_SETRANGE32, 0, kProgressMax);
     SendMessageA(Control(idActionProgress), PBM_SETSTEP, 1, 0);
-    AddControl("STATIC", "(... or wait 10 second if you want to reset action ...)", SS_CENTER, 8,
-               78, 381, 15, idActionHint);
+    AddControl({.Class = "STATIC",
+                .Text = "(... or wait 10 second if you want to reset action ...)",
+                .Style = SS_CENTER,
+                .Bounds = {8, 78, 381, 15},
+                .Id = idActionHint});
 }
 
 void TfmHidAction::FormShow() {

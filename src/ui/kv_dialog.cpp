@@ -8,7 +8,6 @@
 #include "framework/kv_error.h"
 #include "framework/kv_module.h"
 
-
 namespace {
 
 // The fonts live as long as the module; a dialog may be opened many times.
@@ -75,9 +74,8 @@ INT_PTR TkvDialog::ShowModal(HWND owner) {
     error_ = nullptr;
     closing_ = false;
     RunningDialogs().push_back(this);
-    const INT_PTR result =
-        DialogBoxIndirectParamA(kvThisModule(), &dialogTemplate.Header,
-                                owner, &DialogProc, reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxIndirectParamA(kvThisModule(), &dialogTemplate.Header, owner,
+                                                   &DialogProc, reinterpret_cast<LPARAM>(this));
     std::erase(RunningDialogs(), this);
     handle_ = nullptr;
     if (error_)
@@ -111,15 +109,15 @@ void TkvDialog::CancelAll() {
         (*dialog)->EndModal(IDCANCEL);
 }
 
-HWND TkvDialog::AddControl(const char* windowClass, const char* text, DWORD style, int x, int y,
-                           int width, int height, int id, HFONT font, DWORD exStyle) {
-    const HWND control =
-        CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
-                        height, handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                        kvThisModule(), nullptr);
+HWND TkvDialog::AddControl(const TkvControlArgs& args) {
+    const HWND control = CreateWindowExA(
+        args.ExStyle, args.Class, args.Text, WS_CHILD | WS_VISIBLE | args.Style, args.Bounds.X,
+        args.Bounds.Y, args.Bounds.Width, args.Bounds.Height, handle_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(args.Id)), kvThisModule(), nullptr);
     if (control == nullptr)
-        throw EkvError(std::string("Cannot create a control of class ") + windowClass);
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : DialogFont()), 0);
+        throw EkvError(std::string("Cannot create a control of class ") + args.Class);
+    SendMessageA(control, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(args.Font != nullptr ? args.Font : DialogFont()), 0);
     return control;
 }
 

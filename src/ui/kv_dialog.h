@@ -9,6 +9,19 @@
 // Font of every dialog: MS Sans Serif 8 pt, plain, bold, or bold at another size.
 HFONT DialogFont(bool bold = false, int points = 8);
 
+// What AddControl creates: a child window of a class at a position of the client area.
+struct TkvControlArgs {
+    const char* Class;
+    const char* Text = "";
+    DWORD Style = 0; // WS_CHILD and WS_VISIBLE are always added
+    struct {
+        int X, Y, Width, Height;
+    } Bounds{};
+    int Id = 0;
+    HFONT Font = nullptr; // the dialog font unless given
+    DWORD ExStyle = 0;
+};
+
 // A modal dialog whose controls are created in code at pixel positions of the client area. The
 // dialog manager still runs the modal loop, so Enter reaches the default button (IDOK) and Esc
 // and the frame's close box reach IDCANCEL.
@@ -36,8 +49,7 @@ public:
 protected:
     TkvDialog(std::string caption, int clientWidth, int clientHeight, bool toolWindow = false);
 
-    HWND AddControl(const char* windowClass, const char* text, DWORD style, int x, int y, int width,
-                    int height, int id, HFONT font = nullptr, DWORD exStyle = 0);
+    HWND AddControl(const TkvControlArgs& args);
     // Text colour of a static control (labels, check boxes, read-only edits), and its
     // background; CLR_INVALID keeps the background set before, or the dialog's own.
     void SetControlColors(HWND control, COLORREF text, COLORREF background = CLR_INVALID);
