@@ -29,7 +29,10 @@ function(trelvon_add_test)
     endif()
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
     if(WIN32)
-        set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine)
+        # A program that crashes under Wine may still end with exit code 0 once the crash
+        # handler has run, so the crash report itself fails the test.
+        set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine
+                             FAIL_REGULAR_EXPRESSION "wine: Unhandled|wine: Unimplemented function")
     endif()
     if(T_ENVIRONMENT)
         set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")

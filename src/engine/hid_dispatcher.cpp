@@ -55,9 +55,10 @@ THidPortDispatcher::~THidPortDispatcher() {
 
 void THidPortDispatcher::OpenDevices() {
     enumerationPort_.DeviceListChanged();
+    unopened_.clear();
     for (int i = 0; i < engine_.Count(); ++i) {
         const std::int32_t device = engine_.Actions(i).DeviceIndex;
-        if (device < 0 || FindDeviceHandler(device) != nullptr ||
+        if (device < 0 || FindDeviceHandler(device) != nullptr || unopened_.contains(device) ||
             device >= enumerationPort_.DeviceCount())
             continue;
         THidDevicehandler& handler = *handlers_.emplace_back(std::make_unique<THidDevicehandler>(
@@ -72,7 +73,19 @@ void THidPortDispatcher::OpenDevices() {
         handler.Port.OnClose = [&handler](TkvBaseIO*) { handler.Reports.PushClose(); };
         handler.BurstTimer.SetOnTimer(
             [this, serial = handler.Serial](TkvTimer*) { BurstTimerTick(serial); });
-        handler.Port.SetActive(true);
+        try {
+            handler.Port.SetActive(true);
+        } catch (const std::exception& error) {
+            // One device that refuses to open must cost neither the others nor the dialog that
+            // could rebind its buttons.
+            const TkvHidDevice* named = handler.Port.CurrentDevice();
+            const std::string text = "trelvon: HID device " + std::to_string(device) + " (" +
+                                     (named != nullptr ? named->FriendlyName : "") +
+                                     ") could not be opened: " + error.what();
+            OutputDebugStringA(text.c_str());
+            unopened_[device] = error.what();
+            handlers_.pop_back();
+        }
     }
 }
 

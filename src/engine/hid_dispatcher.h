@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/hid_processor.h"
@@ -46,6 +48,7 @@ public:
     void OpenDevices() override;
     void CloseDevices() override;
     void SetRepeatTimerEnabled(bool enabled) override;
+    std::map<std::int32_t, std::string> UnopenedDevices() const override { return unopened_; }
 
     // OnAfterReceive of every handler's port, on its monitoring thread: queues a stamped copy
     // of the report for the UI thread. Touches nothing but the handler's queue.
@@ -83,6 +86,7 @@ private:
     TkvTimer repeatTimer_;
     TkvHid enumerationPort_;
     std::vector<std::unique_ptr<THidDevicehandler>> handlers_;
+    std::map<std::int32_t, std::string> unopened_;
     std::uint32_t lastSerial_ = 0;
     // Last, so that it goes first: by then every port is closed and nothing posts any more.
     TkvMessageWindow reportWindow_;

@@ -44,24 +44,24 @@ THidProcessor::THidProcessor() : dispatcher_(CreateHidDispatcher(*this)) {}
 
 THidProcessor::~THidProcessor() = default;
 
-const THidAction& THidProcessor::Actions(int index) const {
+const THidAction& THidActionList::Actions(int index) const {
     if (index < 0 || index >= Count())
         throw EkvError("List index out of bounds (" + std::to_string(index) + ")");
     return *actions_[static_cast<std::size_t>(index)];
 }
 
-THidAction& THidProcessor::Actions(int index) {
+THidAction& THidActionList::Actions(int index) {
     return const_cast<THidAction&>(std::as_const(*this).Actions(index));
 }
 
-THidAction& THidProcessor::Add(std::unique_ptr<THidAction> action) {
+THidAction& THidActionList::Add(std::unique_ptr<THidAction> action) {
     if (!action)
         throw EkvError("No action to add");
     actions_.push_back(std::move(action));
     return *actions_.back();
 }
 
-std::unique_ptr<THidAction> THidProcessor::Delete(int index) {
+std::unique_ptr<THidAction> THidActionList::Delete(int index) {
     Actions(index); // range check
     const auto at = actions_.begin() + index;
     std::unique_ptr<THidAction> action = std::move(*at);
@@ -69,21 +69,31 @@ std::unique_ptr<THidAction> THidProcessor::Delete(int index) {
     return action;
 }
 
-void THidProcessor::Clear() {
+void THidActionList::Clear() {
     actions_.clear();
 }
 
-const THidAction* THidProcessor::FirstActionOfType(std::uint8_t type) const {
+const THidAction* THidActionList::FirstActionOfType(std::uint8_t type) const {
     for (const auto& action : actions_)
         if (action->ActionType == type)
             return action.get();
     return nullptr;
 }
 
-THidAction& THidProcessor::ActionForType(std::uint8_t type) {
+THidAction& THidActionList::ActionForType(std::uint8_t type) {
     if (const THidAction* action = FirstActionOfType(type))
         return const_cast<THidAction&>(*action);
     return Add(std::make_unique<THidAction>(type));
+}
+
+void THidActionList::AssignActions(const THidActionList& source) {
+    if (&source == this)
+        return;
+    std::vector<std::unique_ptr<THidAction>> copy;
+    copy.reserve(source.actions_.size());
+    for (const auto& action : source.actions_)
+        copy.emplace_back(std::make_unique<THidAction>())->Assign(*action);
+    actions_ = std::move(copy);
 }
 
 bool THidProcessor::SupportsAction(std::uint8_t type) const {
@@ -111,22 +121,28 @@ bool THidProcessor::LoadSettings(const std::string& fileName) {
     }
 }
 
-bool THidProcessor::SaveSettings(const std::string& fileName) {
+THidSaveResult THidProcessor::SaveSettings(const std::string& fileName) {
+    THidSaveResult result;
+    result.Path = TrimBlanks(fileName).empty() ? settingsFileName_ : fileName;
     try {
-        return WriteSettingsFile(PlatformSettingsStore(), ResolveSettingsPath(fileName),
-                                 SettingsText());
-    } catch (const std::exception&) {
-        return false;
+        result.Path = ResolveSettingsPath(fileName);
+        THidSettingsStore& store = PlatformSettingsStore();
+        result.Saved = WriteSettingsFile(store, result.Path, SettingsText());
+        if (!result.Saved)
+            result.Reason = store.LastErrorText();
+    } catch (const std::exception& error) {
+        result.Reason = error.what();
     }
+    return result;
 }
 
 void THidProcessor::ReadSettingsText(std::string_view content) {
     // An editor may have saved the file with a UTF-8 mark, which would hide the first name.
     if (content.starts_with(kUtf8Mark))
         content.remove_prefix(kUtf8Mark.size());
+    const TSettingsValues values(content);
     for (int position = 0; position < kStoredActions; ++position) {
-        const std::string_view value =
-            TrimBlanks(SettingsValue(content, ActionKey(position)).value_or(""));
+        const std::string_view value = TrimBlanks(values.Value(ActionKey(position)).value_or(""));
         if (value.size() < kShortestActionText)
             continue;
         auto action = std::make_unique<THidAction>();
@@ -135,7 +151,7 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
             Add(std::move(action));
     }
     const auto number = [&](std::string_view name) {
-        return ParseDecimal32(TrimBlanks(SettingsValue(content, name).value_or("")));
+        return ParseDecimal32(TrimBlanks(values.Value(name).value_or("")));
     };
     deviceIndex_ = number("HidIndex").value_or(0);
     extendedMode_ = number("Mode").value_or(0) != 0;
@@ -168,6 +184,10 @@ void THidProcessor::CloseDevices() {
 void THidProcessor::ReopenDevices() {
     CloseDevices();
     OpenDevices();
+}
+
+std::map<std::int32_t, std::string> THidProcessor::UnopenedDevices() const {
+    return dispatcher_ ? dispatcher_->UnopenedDevices() : std::map<std::int32_t, std::string>{};
 }
 
 THidAction* THidProcessor::FindAction(std::uint32_t code, std::int32_t device) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +25,9 @@ public:
     virtual void CloseDevices() = 0;
     // Off; or on for a fresh period, also when it was running.
     virtual void SetRepeatTimerEnabled(bool enabled) = 0;
+    // Devices that actions use and that exist but refused to open at the last OpenDevices, with
+    // the system's reason; the other devices are served all the same.
+    virtual std::map<std::int32_t, std::string> UnopenedDevices() const { return {}; }
 };
 
 // The platform's dispatcher for `engine`, or none where there are no devices to serve.
@@ -40,15 +44,23 @@ inline constexpr std::int32_t kMaxRepeatTicks = 64;
 std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
                                std::size_t count);
 
-// The action engine: the ordered list of actions it owns, the device chosen in the configuration
-// dialog, the Simple/Extended mode and their settings file. List order is the order of kvhid.ini
-// and the order in which actions are tried against a report burst.
-class THidProcessor {
+// What a save did: true when the file was written; otherwise the file it was meant for and the
+// system's reason, both UTF-8.
+struct THidSaveResult {
+    bool Saved = false;
+    std::string Path;
+    std::string Reason;
+    explicit operator bool() const { return Saved; }
+};
+
+// An ordered list of actions that owns them. The engine is one; the configuration dialog edits
+// another, a copy, so that Cancel leaves the engine as it was.
+class THidActionList {
 public:
-    THidProcessor();
-    THidProcessor(const THidProcessor&) = delete;
-    THidProcessor& operator=(const THidProcessor&) = delete;
-    virtual ~THidProcessor();
+    THidActionList() = default;
+    THidActionList(const THidActionList&) = delete;
+    THidActionList& operator=(const THidActionList&) = delete;
+    virtual ~THidActionList() = default;
 
     int Count() const { return static_cast<int>(actions_.size()); }
     // Throws EkvError for a position outside 0..Count()-1.
@@ -63,6 +75,21 @@ public:
     void Clear();
     // The first action of `type`; when there is none, a new unassigned one is appended.
     THidAction& ActionForType(std::uint8_t type);
+    // This list becomes a copy of `source`: new actions with its types, codes and devices.
+    void AssignActions(const THidActionList& source);
+
+protected:
+    const THidAction* FirstActionOfType(std::uint8_t type) const;
+    std::vector<std::unique_ptr<THidAction>> actions_;
+};
+
+// The action engine: the ordered list of actions it owns, the device chosen in the configuration
+// dialog, the Simple/Extended mode and their settings file. List order is the order of kvhid.ini
+// and the order in which actions are tried against a report burst.
+class THidProcessor : public THidActionList {
+public:
+    THidProcessor();
+    ~THidProcessor() override;
 
     // Bit n set: this engine accepts action type n.
     std::uint16_t SupportedActions() const { return supportedActions_; }
@@ -75,12 +102,14 @@ public:
     const std::string& SettingsFileName() const { return settingsFileName_; }
     void SetSettingsFileName(std::string value) { settingsFileName_ = std::move(value); }
 
-    // The full path of SettingsFileName() in the user's settings folder (which it may create).
+    // The full path (UTF-8) of SettingsFileName() in the user's settings folder, which it may
+    // create. Raises EkvError when the system names no such folder.
     std::string DefaultSettingsPath() const;
     // An empty or blank name means DefaultSettingsPath(). Loading first destroys every action;
-    // failures are swallowed, and the results only tell whether the file was read or written.
+    // failures are swallowed, and the result only tells whether the file was read.
     bool LoadSettings(const std::string& fileName = {});
-    bool SaveSettings(const std::string& fileName = {});
+    // Never raises; the engine's state stays as it is, and so does the old file on failure.
+    THidSaveResult SaveSettings(const std::string& fileName = {});
     // The content of kvhid.ini without the file: read from any bytes, and written as saved.
     void ReadSettingsText(std::string_view content);
     std::string SettingsText() const;
@@ -90,10 +119,11 @@ public:
 
     // --- dispatching ---
     THidDispatcher* Dispatcher() const { return dispatcher_.get(); }
-    // May raise EkvError from a port that fails to open; ports opened before it stay open.
+    // A device that refuses to open is left out and named in UnopenedDevices().
     void OpenDevices();
     void CloseDevices();
     void ReopenDevices();
+    std::map<std::int32_t, std::string> UnopenedDevices() const;
     // The action a burst code from `device` stands for: the first in list order that matches,
     // and in Simple mode only among the first actions of their type.
     THidAction* FindAction(std::uint32_t code, std::int32_t device);
@@ -115,11 +145,9 @@ protected:
 
 private:
     std::string ResolveSettingsPath(const std::string& fileName) const;
-    const THidAction* FirstActionOfType(std::uint8_t type) const;
     bool AnyActionHeld() const;
     void SetRepeating(bool value);
 
-    std::vector<std::unique_ptr<THidAction>> actions_;
     std::uint16_t supportedActions_ = kAllHidActions;
     std::int32_t deviceIndex_ = -1;
     bool extendedMode_ = false;

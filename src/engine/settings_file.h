@@ -1,25 +1,36 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
+// Paths in this unit are UTF-8 text: on Windows they reach the wide system calls, so that a
+// profile folder of any name works, whatever the ANSI code page can spell.
+
 // Where kvhid.ini lives: the user's local application-data folder, then HID-Plugin, then
-// `fileName`. Forming the path creates the HID-Plugin folder; when that fails the result is the
-// bare `fileName`, resolved against the current folder. Each platform supplies its own.
+// `fileName`. Forming the path creates the HID-Plugin folder when it can; one that cannot be made
+// shows as a failure when the file is written. Raises EkvError when the system names no such
+// folder: the settings never go to the current folder instead. Each platform supplies its own.
 std::string DefaultSettingsPath(const std::string& fileName);
 
+// A real kvhid.ini holds a few kilobytes. A larger file is not read at all, so that a damaged one
+// cannot stall the player while it starts.
+inline constexpr std::size_t kSettingsFileLimit = 1024 * 1024;
+
 // The file operations that saving and loading need, kept apart so that the text logic stays
-// platform-free and tests can make any step fail. Paths are ANSI: on Windows they go straight to
-// the ANSI system calls, so user folders with non-ASCII names keep working.
+// platform-free and tests can make any step fail.
 class THidSettingsStore {
 public:
     virtual ~THidSettingsStore() = default;
-    // Reads the whole file; false when it is missing or unreadable.
+    // Reads the whole file; false when it is missing, unreadable or larger than
+    // kSettingsFileLimit, which the store reports to the diagnostic output.
     virtual bool ReadWhole(const std::string& path, std::string& content) = 0;
     // Creates or truncates `path`, writes `content` and flushes it to the disk.
     virtual bool WriteNew(const std::string& path, std::string_view content) = 0;
     // Puts `source` in place of `target` in one step, replacing any existing `target`.
     virtual bool Replace(const std::string& source, const std::string& target) = 0;
     virtual void Remove(const std::string& path) = 0;
+    // The system's text (UTF-8) for why the last failed WriteNew or Replace failed.
+    virtual std::string LastErrorText() const { return {}; }
 };
 
 // The store of the system the program runs on.

@@ -2,14 +2,18 @@
 // are tested; the plug-in itself uses the Windows unit.
 #include "engine/settings_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "framework/kv_error.h"
 
 namespace {
 
@@ -44,6 +48,10 @@ public:
                 return false;
             if (got == 0)
                 break;
+            if (text.size() + static_cast<std::size_t>(got) > kSettingsFileLimit) {
+                std::fprintf(stderr, "%s is larger than 1 MiB and is not loaded\n", path.c_str());
+                return false;
+            }
             text.append(buffer, static_cast<std::size_t>(got));
         }
         content = std::move(text);
@@ -53,21 +61,30 @@ public:
     bool WriteNew(const std::string& path, std::string_view content) override {
         TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (file.Get() < 0)
-            return false;
+            return Failed();
         while (!content.empty()) {
             const ssize_t written = ::write(file.Get(), content.data(), content.size());
             if (written <= 0)
-                return false;
+                return Failed();
             content.remove_prefix(static_cast<std::size_t>(written));
         }
-        return ::fsync(file.Get()) == 0 && file.Close();
+        return (::fsync(file.Get()) == 0 && file.Close()) || Failed();
     }
 
     bool Replace(const std::string& source, const std::string& target) override {
-        return std::rename(source.c_str(), target.c_str()) == 0;
+        return std::rename(source.c_str(), target.c_str()) == 0 || Failed();
     }
 
     void Remove(const std::string& path) override { ::unlink(path.c_str()); }
+
+    std::string LastErrorText() const override { return std::strerror(lastError_); }
+
+private:
+    bool Failed() {
+        lastError_ = errno;
+        return false;
+    }
+    int lastError_ = 0;
 };
 
 } // namespace
@@ -85,13 +102,11 @@ std::string DefaultSettingsPath(const std::string& fileName) {
     else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         base = std::string(home) + "/.local/share";
     else
-        return fileName;
+        throw EkvError("The user's data folder is not known");
     if (base.back() != '/')
         base += '/';
     const std::string folder = base + "HID-Plugin";
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error)
-        return fileName;
+    std::filesystem::create_directories(folder, error); // a failure shows when the file is written
     return folder + '/' + fileName;
 }

@@ -4,34 +4,39 @@
 #include <shlobj.h>
 
 #include "engine/settings_file.h"
+#include "framework/kv_error.h"
 #include "framework/kv_handle.h"
+#include "hid/kv_win32.h"
 
 namespace {
 
-bool IsDelimiter(const char* at) {
-    return *at == '\\' || *at == '/';
+bool IsDelimiter(wchar_t c) {
+    return c == L'\\' || c == L'/';
 }
 
-// Walks the path character by character: in a double-byte code page the trail byte of a
-// character may equal '\', and must not be taken for a delimiter.
-std::string::size_type LastDelimiter(const std::string& path) {
-    std::string::size_type last = std::string::npos;
-    for (const char* at = path.c_str(); *at != '\0'; at = CharNextA(at))
-        if (IsDelimiter(at))
-            last = static_cast<std::string::size_type>(at - path.c_str());
-    return last;
-}
-
-bool EndsWithDelimiter(const std::string& path) {
-    return !path.empty() && LastDelimiter(path) == path.size() - 1;
+bool CreateWideFolderTree(const std::wstring& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    std::wstring::size_type cut = folder.size();
+    while (cut > 0 && !IsDelimiter(folder[cut - 1]))
+        --cut;
+    if (cut > 1) {
+        const std::wstring parent = folder.substr(0, cut - 1);
+        const bool isDrive = parent.size() == 2 && parent[1] == L':';
+        if (!isDrive && !CreateWideFolderTree(parent))
+            return false;
+    }
+    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 class TWin32SettingsStore final : public THidSettingsStore {
 public:
     bool ReadWhole(const std::string& path, std::string& content) override {
         // Sharing delete lets another save replace the file while this one is being read.
-        TkvHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        TkvHandle file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return false;
         std::string text;
@@ -42,6 +47,11 @@ public:
                 return false;
             if (got == 0)
                 break;
+            if (text.size() + got > kSettingsFileLimit) {
+                OutputDebugStringW(
+                    WideFromUtf8(path + " is larger than 1 MiB and is not loaded").c_str());
+                return false;
+            }
             text.append(buffer, got);
         }
         content = std::move(text);
@@ -49,43 +59,43 @@ public:
     }
 
     bool WriteNew(const std::string& path, std::string_view content) override {
-        TkvHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        TkvHandle file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
-            return false;
+            return Failed();
         while (!content.empty()) {
             DWORD written = 0;
             if (!WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
                            nullptr) ||
                 written == 0)
-                return false;
+                return Failed();
             content.remove_prefix(written);
         }
-        return FlushFileBuffers(file.Get()) != FALSE;
+        return FlushFileBuffers(file.Get()) || Failed();
     }
 
     bool Replace(const std::string& source, const std::string& target) override {
-        return MoveFileExA(source.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        return MoveFileExW(WideFromUtf8(source).c_str(), WideFromUtf8(target).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+               Failed();
     }
 
-    void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }
+    void Remove(const std::string& path) override { DeleteFileW(WideFromUtf8(path).c_str()); }
+
+    std::string LastErrorText() const override { return SystemErrorTextUtf8(lastError_); }
+
+private:
+    bool Failed() {
+        lastError_ = GetLastError();
+        return false;
+    }
+    DWORD lastError_ = ERROR_SUCCESS;
 };
 
 } // namespace
 
 bool CreateFolderTree(const std::string& folder) {
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const std::string::size_type cut = LastDelimiter(folder);
-    if (cut != std::string::npos && cut > 0) {
-        const std::string parent = folder.substr(0, cut);
-        const bool isDrive = parent.size() == 2 && parent[1] == ':';
-        if (!isDrive && !CreateFolderTree(parent))
-            return false;
-    }
-    return CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    return CreateWideFolderTree(WideFromUtf8(folder));
 }
 
 THidSettingsStore& PlatformSettingsStore() {
@@ -94,20 +104,15 @@ THidSettingsStore& PlatformSettingsStore() {
 }
 
 std::string DefaultSettingsPath(const std::string& fileName) {
-    try {
-        char buffer[MAX_PATH] = {};
-        std::string folder;
-        // A failing shell call leaves the folder empty: the path then starts at the root of the
-        // current drive.
-        if (SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_LOCAL_APPDATA, TRUE))
-            folder = buffer;
-        if (!EndsWithDelimiter(folder))
-            folder += '\\';
-        folder += "HID-Plugin";
-        if (!CreateFolderTree(folder))
-            return fileName;
-        return folder + '\\' + fileName;
-    } catch (const std::exception&) {
-        return fileName;
-    }
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                SHGFP_TYPE_CURRENT, buffer)) ||
+        buffer[0] == L'\0')
+        throw EkvError("The local application-data folder is not known");
+    std::wstring folder = buffer;
+    if (!IsDelimiter(folder.back()))
+        folder += L'\\';
+    folder += L"HID-Plugin";
+    CreateWideFolderTree(folder); // a folder that cannot be made shows when the file is written
+    return Utf8FromWide(folder) + '\\' + fileName;
 }

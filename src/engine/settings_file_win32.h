@@ -1,5 +1,5 @@
 #pragma once
 #include <string>
 
-// Creates `folder` and any missing parent folders (ANSI path); true when it exists afterwards.
+// Creates `folder` (a UTF-8 path) and any missing parent folders; true when it exists afterwards.
 bool CreateFolderTree(const std::string& folder);

@@ -77,7 +77,7 @@ std::optional<std::uint32_t> ParseHex32(std::string_view text) {
     return value;
 }
 
-std::optional<std::string_view> SettingsValue(std::string_view content, std::string_view name) {
+TSettingsValues::TSettingsValues(std::string_view content) {
     while (!content.empty()) {
         const std::size_t end = content.find_first_of("\r\n");
         const std::string_view line = content.substr(0, end);
@@ -86,8 +86,25 @@ std::optional<std::string_view> SettingsValue(std::string_view content, std::str
         else
             content.remove_prefix(end + (content.compare(end, 2, "\r\n") == 0 ? 2 : 1));
         const std::size_t equals = line.find('=');
-        if (equals != std::string_view::npos && SameName(line.substr(0, equals), name))
-            return line.substr(equals + 1);
+        if (equals != std::string_view::npos)
+            values_.emplace(line.substr(0, equals), line.substr(equals + 1)); // keeps the first
     }
-    return std::nullopt;
+}
+
+std::optional<std::string_view> TSettingsValues::Value(std::string_view name) const {
+    const auto found = values_.find(name);
+    if (found == values_.end())
+        return std::nullopt;
+    return found->second;
+}
+
+std::size_t TSettingsValues::TFoldedHash::operator()(std::string_view name) const {
+    std::size_t hash = 2166136261u; // FNV-1a over the folded letters
+    for (const char c : name)
+        hash = (hash ^ static_cast<unsigned char>(FoldCase(c))) * 16777619u;
+    return hash;
+}
+
+bool TSettingsValues::TFoldedEqual::operator()(std::string_view a, std::string_view b) const {
+    return SameName(a, b);
 }

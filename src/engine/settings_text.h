@@ -1,7 +1,9 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 // Text rules shared by the action text form and kvhid.ini. All of them take any bytes and never
 // fail; what is unreadable yields no value.
@@ -16,6 +18,20 @@ std::optional<std::int32_t> ParseDecimal32(std::string_view text);
 // One to eight hexadecimal digits of either case, nothing else.
 std::optional<std::uint32_t> ParseHex32(std::string_view text);
 
-// The value of the first name=value line whose name equals `name` regardless of ASCII letter
-// case. Lines end at CR, LF or CR LF; the value is everything after the line's first "=".
-std::optional<std::string_view> SettingsValue(std::string_view content, std::string_view name);
+// The name=value lines of a kvhid.ini text, read in one pass; the text must outlive the map.
+// Lines end at CR, LF or CR LF; a value is everything after its line's first "=". Names compare
+// regardless of ASCII letter case, and of several lines with one name the first counts.
+class TSettingsValues {
+public:
+    explicit TSettingsValues(std::string_view content);
+    std::optional<std::string_view> Value(std::string_view name) const;
+
+private:
+    struct TFoldedHash {
+        std::size_t operator()(std::string_view name) const;
+    };
+    struct TFoldedEqual {
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    std::unordered_map<std::string_view, std::string_view, TFoldedHash, TFoldedEqual> values_;
+};

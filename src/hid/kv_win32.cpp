@@ -123,6 +123,42 @@ std::string SystemErrorText(DWORD code) {
     return result;
 }
 
+std::string SystemErrorTextUtf8(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring result;
+    if (text != nullptr) {
+        result.assign(text, length);
+        LocalFree(text);
+    }
+    while (!result.empty() && result.back() <= L' ')
+        result.pop_back();
+    return Utf8FromWide(result);
+}
+
+std::wstring WideFromUtf8(std::string_view text) {
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string Utf8FromWide(std::wstring_view text) {
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
 std::string GetKeyPath(HKEY key, HKEY* root) {
     std::string result;
     if (key == nullptr || key == static_cast<HKEY>(INVALID_HANDLE_VALUE))

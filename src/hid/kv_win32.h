@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "hid/kv_multi_string.h"
 
@@ -36,6 +37,12 @@ std::string kvToAnsi(const wchar_t* text, std::size_t length);
 
 // The system's message text for an error code, without its line break; empty when unknown.
 std::string SystemErrorText(DWORD code);
+// The same as UTF-8, for texts that carry UTF-8 paths along.
+std::string SystemErrorTextUtf8(DWORD code);
+
+// Text that must reach the wide system calls (paths in any folder name) travels as UTF-8.
+std::wstring WideFromUtf8(std::string_view text);
+std::string Utf8FromWide(std::wstring_view text);
 
 // The key's path as the registry names it. With `root`, a path below HKEY_LOCAL_MACHINE or a
 // user's hive is made relative and `root` receives that hive (0 for any other key).

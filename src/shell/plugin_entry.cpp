@@ -24,6 +24,10 @@ winampGeneralPurposePlugin header{};
 // is rewritten in place and never moves.
 char description[128] = "";
 std::unique_ptr<TWinampHidProcessor> engine;
+TConfigDialogHooks configDialog;
+bool configRunning = false;
+// Set when quit runs while the configuration dialog is open.
+bool quitDuringConfig = false;
 
 int Init();
 void Config();
@@ -58,14 +62,47 @@ int Init() {
     }
 }
 
+// While config runs, a reference of its own keeps this module loaded: the player may call quit
+// from inside the dialog's message loop and free the library right after, while this module's
+// code is still on the stack. After such a quit the reference stays, since the player is exiting.
+class TConfigScope {
+public:
+    TConfigScope() {
+        configRunning = true;
+        quitDuringConfig = false;
+        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                reinterpret_cast<LPCSTR>(&Config), &module_))
+            module_ = nullptr;
+    }
+    ~TConfigScope() {
+        configRunning = false;
+        if (module_ != nullptr && !quitDuringConfig)
+            FreeLibrary(module_);
+        quitDuringConfig = false;
+    }
+    TConfigScope(const TConfigScope&) = delete;
+    TConfigScope& operator=(const TConfigScope&) = delete;
+
+private:
+    HMODULE module_ = nullptr;
+};
+
 void Config() {
     try {
+        if (configRunning) {
+            if (configDialog.BringToFront != nullptr)
+                configDialog.BringToFront();
+            return;
+        }
         TWinampHidProcessor* current = GetEngine();
         if (current == nullptr) {
             MessageBoxA(header.hwndParent, "HID class is not initialized.", kErrorCaption, MB_OK);
             return;
         }
-        ShowConfigDialog(*current);
+        if (configDialog.Run == nullptr)
+            return;
+        TConfigScope scope;
+        configDialog.Run(*current, header.hwndParent);
     } catch (const std::exception& error) {
         ShowError(error.what());
     } catch (...) {
@@ -75,6 +112,12 @@ void Config() {
 
 void Quit() {
     try {
+        // The dialog ends first, so that nothing of it reaches the engine once it is gone.
+        if (configRunning) {
+            quitDuringConfig = true;
+            if (configDialog.CancelAll != nullptr)
+                configDialog.CancelAll();
+        }
         ReleaseEngine();
         // FreeLibrary is not allowed in DllMain, and the player may unload the module right
         // after this call.
@@ -136,15 +179,6 @@ void ReleaseEngine() {
     engine.reset();
 }
 
-namespace {
-TConfigDialogProc configDialog = nullptr;
-} // namespace
-
-void SetConfigDialogProc(TConfigDialogProc proc) {
-    configDialog = proc;
-}
-
-void ShowConfigDialog(TWinampHidProcessor& engine) {
-    if (configDialog != nullptr)
-        configDialog(engine);
+void SetConfigDialogHooks(const TConfigDialogHooks& hooks) {
+    configDialog = hooks;
 }

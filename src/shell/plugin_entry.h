@@ -20,10 +20,15 @@ TWinampHidProcessor* GetEngine();
 // Destroys the engine, swallowing its errors; the slot is empty afterwards.
 void ReleaseEngine();
 
-// The configuration dialog over `engine`, modal, without an owner. It saves the settings and
-// reopens the devices itself when closed with OK. Errors reach config(), which shows them.
-void ShowConfigDialog(TWinampHidProcessor& engine);
-// The dialog lives above the shell; the module that contains both registers it here when it
-// starts. Without one, config shows nothing.
-using TConfigDialogProc = void (*)(TWinampHidProcessor& engine);
-void SetConfigDialogProc(TConfigDialogProc proc);
+// The configuration dialog lives above the shell; the module that contains both registers it
+// here when it starts. Without it, config shows nothing.
+struct TConfigDialogHooks {
+    // Runs the dialog over `engine`, modal, owned by `owner`. It gives the engine its edits,
+    // saves the settings and reopens the devices itself when closed with OK.
+    void (*Run)(TWinampHidProcessor& engine, HWND owner) = nullptr;
+    // Brings the running dialog, or the one open inside it, to the front.
+    void (*BringToFront)() = nullptr;
+    // Ends the running dialog, and every dialog inside it, as Cancel would.
+    void (*CancelAll)() = nullptr;
+};
+void SetConfigDialogHooks(const TConfigDialogHooks& hooks);

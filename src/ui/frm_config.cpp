@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "hid/kv_win32.h"
 #include "shell/file_version.h"
 #include "framework/kv_module.h"
 #include "ui/action_icons.h"
@@ -60,9 +61,9 @@ TfmConfig::~TfmConfig() {
         ImageList_Destroy(img16_);
 }
 
-void RunConfigDialog(THidProcessor& engine) {
+void RunConfigDialog(THidProcessor& engine, HWND owner) {
     TfmConfig dialog(engine);
-    dialog.ShowModal(nullptr);
+    dialog.ShowModal(owner);
 }
 
 // --- layout ---
@@ -179,6 +180,8 @@ void TfmConfig::ShowMode(bool extended) {
 // --- show and close ---
 
 void TfmConfig::FormShow() {
+    actions_.AssignActions(Engine);
+    unopened_ = Engine.UnopenedDevices();
     kvHid1_->SetDeviceIndex(Engine.DeviceIndex());
     ShowMode(Engine.ExtendedMode());
     pageVisible_[pgHid] = false;
@@ -202,8 +205,15 @@ void TfmConfig::FormClose(INT_PTR result) {
         return;
     Engine.SetDeviceIndex(kvHid1_->DeviceIndex());
     Engine.SetExtendedMode(pageVisible_[pgActionsExt]);
-    Engine.SaveSettings();
+    Engine.AssignActions(actions_);
+    const THidSaveResult saved = Engine.SaveSettings();
     Engine.ReopenDevices();
+    // Last: the player may call quit while the box is up, and then nothing may reach the engine.
+    if (!saved) {
+        const std::string text =
+            "The settings could not be saved to " + saved.Path + ": " + saved.Reason;
+        MessageBoxW(Handle(), WideFromUtf8(text).c_str(), L"Error!", MB_OK);
+    }
 }
 
 void TfmConfig::HandleError(std::exception_ptr error) {

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/hid_processor.h"
@@ -14,9 +16,9 @@
 #include "ui/kv_dialog.h"
 #include "ui/kv_link_box.h"
 
-// The plug-in's settings dialog. It edits the engine's action list in place on a Simple page
-// (six fixed commands) or an Extended page (a free list), and writes the device choice and the
-// mode back, saves kvhid.ini and reopens the engine's devices only when closed with OK. A hidden
+// The plug-in's settings dialog. It edits a copy of the engine's actions on a Simple page (six
+// fixed commands) or an Extended page (a free list); only OK gives the engine the actions, the
+// device choice and the mode, saves kvhid.ini and reopens the engine's devices. A hidden
 // HID page, revealed by double-clicking the About page's title, shows the devices' capabilities
 // and live reports through the dialog's own port.
 class TfmConfig : public TkvDialog {
@@ -87,6 +89,10 @@ private:
     // The wake-up of kvHid1's report queue.
     static constexpr UINT kPortMessage = WM_APP + 20;
 
+    // What the dialog edits; the engine's own list stays as it was until OK.
+    THidActionList actions_;
+    // Devices the engine could not open when the dialog was shown, with the system's reason.
+    std::map<std::int32_t, std::string> unopened_;
     std::unique_ptr<TkvHid> kvHid1_;
     std::unique_ptr<TkvDeviceBox> kvDeviceBox1_;
     HIMAGELIST img16_ = nullptr;
@@ -102,5 +108,5 @@ private:
     COLORREF pageColor_ = CLR_INVALID;
 };
 
-// config's dialog: TfmConfig over `engine`, modal, without an owner.
-void RunConfigDialog(THidProcessor& engine);
+// config's dialog: TfmConfig over `engine`, modal, owned by the player's window `owner`.
+void RunConfigDialog(THidProcessor& engine, HWND owner);

@@ -101,7 +101,7 @@ void TfmConfig::CreateExtendedPage() {
 
 void TfmConfig::RefreshSimpleLabels() {
     for (int n = 0; n < kSimpleCommandCount; ++n) {
-        const bool assigned = Engine.ActionForType(kSimpleCommands[n].Type).IsAssigned();
+        const bool assigned = actions_.ActionForType(kSimpleCommands[n].Type).IsAssigned();
         const HWND label = Control(idSimpleCommandLabel(n));
         SetWindowTextA(label, assigned ? kAssigned : kNotDefined);
         SetControlColors(label, assigned ? RGB(0, 128, 0) : RGB(0, 0, 128));
@@ -109,7 +109,7 @@ void TfmConfig::RefreshSimpleLabels() {
 }
 
 void TfmConfig::LearnSimpleCommand(int n) {
-    LearnAction(Engine.ActionForType(kSimpleCommands[n].Type));
+    LearnAction(actions_.ActionForType(kSimpleCommands[n].Type));
 }
 
 bool TfmConfig::LearnAction(THidAction& action) {
@@ -143,8 +143,8 @@ void TfmConfig::RefreshActionList() {
     const int selected = list.Selection();
     list.Clear();
     try {
-        for (int i = 0; i < Engine.Count(); ++i) {
-            THidAction& action = Engine.Actions(i);
+        for (int i = 0; i < actions_.Count(); ++i) {
+            THidAction& action = actions_.Actions(i);
             const bool hasImage =
                 action.ActionType >= 1 && action.ActionType - 1 < kActionImageCount;
             const int row = list.AddRow(action.ActionName(), reinterpret_cast<LPARAM>(&action),
@@ -152,7 +152,8 @@ void TfmConfig::RefreshActionList() {
             list.SetCell(row, 1, action.IsAssigned() ? "Assigned" : "Unassigned");
             std::string device = "Not selected";
             if (action.DeviceIndex >= 0 && action.DeviceIndex < kvHid1_->DeviceCount())
-                device = kvHid1_->GetDevice(action.DeviceIndex)->FriendlyName;
+                device = kvHid1_->GetDevice(action.DeviceIndex)->FriendlyName +
+                         (unopened_.contains(action.DeviceIndex) ? " (not opened)" : "");
             list.SetCell(row, 2, device);
         }
         if (selected >= 0 && selected < list.Count())
@@ -186,7 +187,7 @@ LRESULT TfmConfig::DrawActionItem(const NMLVCUSTOMDRAW& draw) {
 
 void TfmConfig::EditSelectedAction() {
     if (SelectedRow() >= 0)
-        EditAction(&Engine.Actions(SelectedRow()));
+        EditAction(&actions_.Actions(SelectedRow()));
 }
 
 void TfmConfig::EditAction(THidAction* existing) {
@@ -200,7 +201,7 @@ void TfmConfig::EditAction(THidAction* existing) {
         } else {
             auto added = std::make_unique<THidAction>();
             added->Assign(edit.Action);
-            Engine.Add(std::move(added));
+            actions_.Add(std::move(added));
         }
     }
     RefreshActionList();
@@ -210,6 +211,6 @@ void TfmConfig::DeleteAction() {
     const int row = SelectedRow();
     if (row < 0)
         return;
-    Engine.Delete(row); // the action goes with the returned owner
+    actions_.Delete(row); // the action goes with the returned owner
     RefreshActionList();
 }

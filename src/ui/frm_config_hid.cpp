@@ -147,6 +147,8 @@ void TfmConfig::ShowGeneralInfo(const TkvHidDevice& device) {
     if (kvHid1_->Active())
         AddInfoRow("R/W modes:",
                    TrueFalse(kvHid1_->CanRead()) + " / " + TrueFalse(kvHid1_->CanWrite()));
+    if (const auto failed = unopened_.find(kvHid1_->DeviceIndex()); failed != unopened_.end())
+        AddInfoRow("Status", "Present, but the plug-in could not open it: " + failed->second);
 }
 
 template <class TRecord> void TfmConfig::ShowCapsInfo(const TRecord& record) {

@@ -2,13 +2,16 @@
 
 #include <commctrl.h>
 
+#include "engine/hid_processor.h"
 #include "ui/ui_ids.h"
 
 namespace {
 
 constexpr UINT kReportMessage = WM_APP + 10;
 constexpr UINT_PTR timerProgress = 1; // every second, up to the 10 s limit
-constexpr UINT_PTR timerTimeout = 2;  // 500 ms after the last report: the burst is over
+// The engine's burst silence after the last report: the burst is over. Learning and dispatching
+// must cut a press into the same bursts, or the learned code never matches.
+constexpr UINT_PTR timerTimeout = 2;
 constexpr int kProgressMax = 10;
 // The frame shown while the search animation is stopped.
 constexpr int kAnimateStopFrame = 8;
@@ -157,7 +160,7 @@ void TfmHidAction::SetProgress(int position) {
 
 void TfmHidAction::StartTimer(UINT_PTR id, bool start) {
     if (start)
-        SetTimer(Handle(), id, id == timerProgress ? 1000 : 500, nullptr);
+        SetTimer(Handle(), id, id == timerProgress ? 1000 : kBurstSilenceMs, nullptr);
     else
         KillTimer(Handle(), id);
 }

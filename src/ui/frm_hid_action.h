@@ -10,8 +10,8 @@
 
 // Captures which button an action stands for: listens on one device or on all of them, folds
 // the bytes of the press (and, for repeating actions, of the release) into the action's codes,
-// and ends with OK 500 ms after the last report of a burst, or with Cancel after 10 seconds
-// without one.
+// and ends with OK when a burst is over (the engine's burst silence after its last report), or
+// with Cancel after 10 seconds without one.
 class TfmHidAction : public TkvDialog {
 public:
     TfmHidAction();

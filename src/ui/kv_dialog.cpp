@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <utility>
+#include <vector>
 
 #include "framework/kv_error.h"
 #include "framework/kv_module.h"
@@ -17,6 +18,12 @@ struct TFontCache {
     }
     std::map<int, HFONT> Fonts;
 };
+
+// The dialogs of this module inside ShowModal, innermost last. All run on one thread.
+std::vector<TkvDialog*>& RunningDialogs() {
+    static std::vector<TkvDialog*> running;
+    return running;
+}
 
 void InitControls() {
     static const bool done = [] {
@@ -66,8 +73,10 @@ INT_PTR TkvDialog::ShowModal(HWND owner) {
     dialogTemplate.Header.dwExtendedStyle = toolWindow_ ? WS_EX_TOOLWINDOW : WS_EX_DLGMODALFRAME;
     error_ = nullptr;
     closing_ = false;
+    RunningDialogs().push_back(this);
     const INT_PTR result = DialogBoxIndirectParamA(kvThisModule(), &dialogTemplate.Header, owner,
                                                    &DialogProc, reinterpret_cast<LPARAM>(this));
+    std::erase(RunningDialogs(), this);
     handle_ = nullptr;
     if (error_)
         std::rethrow_exception(std::exchange(error_, nullptr));
@@ -87,6 +96,17 @@ void TkvDialog::EndModal(INT_PTR result) {
             error_ = std::current_exception();
     }
     EndDialog(handle_, result);
+}
+
+TkvDialog* TkvDialog::Innermost() {
+    return RunningDialogs().empty() ? nullptr : RunningDialogs().back();
+}
+
+void TkvDialog::CancelAll() {
+    // A copy: the list changes only when a loop unwinds, but EndModal runs foreign code.
+    const std::vector<TkvDialog*> running = RunningDialogs();
+    for (auto dialog = running.rbegin(); dialog != running.rend(); ++dialog)
+        (*dialog)->EndModal(IDCANCEL);
 }
 
 HWND TkvDialog::AddControl(const TkvControlArgs& args) {

@@ -39,6 +39,11 @@ public:
     HWND Handle() const { return handle_; }
     // Ends the modal loop with `result` after FormClose has run.
     void EndModal(INT_PTR result);
+    // The innermost dialog of this module that is running, or none.
+    static TkvDialog* Innermost();
+    // Ends every running dialog of this module as Cancel would, the innermost first, so that
+    // each one's FormClose has run before its owner's does.
+    static void CancelAll();
     HWND Control(int id) const { return GetDlgItem(handle_, id); }
 
 protected:

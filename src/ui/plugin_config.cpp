@@ -6,11 +6,17 @@
 
 namespace {
 
-void ShowTfmConfig(TWinampHidProcessor& engine) {
-    RunConfigDialog(engine);
+void RunTfmConfig(TWinampHidProcessor& engine, HWND owner) {
+    RunConfigDialog(engine, owner);
+}
+
+void BringTfmConfigToFront() {
+    if (const TkvDialog* dialog = TkvDialog::Innermost(); dialog && dialog->Handle() != nullptr)
+        SetForegroundWindow(dialog->Handle());
 }
 
 // Runs when the module starts, before the player can reach config.
-const bool configDialogWired = (SetConfigDialogProc(&ShowTfmConfig), true);
+const bool configDialogWired =
+    (SetConfigDialogHooks({&RunTfmConfig, &BringTfmConfigToFront, &TkvDialog::CancelAll}), true);
 
 } // namespace

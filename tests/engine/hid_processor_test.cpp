@@ -121,6 +121,23 @@ TEST_F(THidProcessorSettingsTest, SavesAndLoadsRoundTrip) {
     EXPECT_FALSE(loaded.Actions(0).Pressed);
 }
 
+// A file at the size limit is read as before; one byte more and nothing is loaded, so that a
+// damaged file cannot stall the player while it starts.
+TEST_F(THidProcessorSettingsTest, LoadsNothingFromAFileOverTheLimit) {
+    const std::string path = PathOf("kvhid.ini");
+    std::string content = "HidIndex=2\r\nAction00=CCADBBE3DFFFFFFFF0\r\nhidindex=5\r\n";
+    content.resize(kSettingsFileLimit, '\n');
+    ASSERT_TRUE(PlatformSettingsStore().WriteNew(path, content));
+    THidProcessor engine;
+    ASSERT_TRUE(engine.LoadSettings(path));
+    EXPECT_EQ(engine.DeviceIndex(), 2);
+    EXPECT_EQ(engine.Count(), 1);
+
+    ASSERT_TRUE(PlatformSettingsStore().WriteNew(path, content + "\n"));
+    EXPECT_FALSE(engine.LoadSettings(path));
+    EXPECT_EQ(engine.Count(), 0);
+}
+
 // Makes the store fail at one step after doing the real work of the steps before it.
 class TFailingStore : public THidSettingsStore {
 public:
@@ -158,6 +175,19 @@ TEST_F(THidProcessorSettingsTest, FailedSaveLeavesTheOldFile) {
     EXPECT_FALSE(engine.SaveSettings(path));
     EXPECT_EQ(Content(path), "HidIndex=4\r\n");
     EXPECT_FALSE(engine.SaveSettings(PathOf("missing\\folder/kvhid.ini")));
+}
+
+// A failed save names the file and the system's reason, for the user to read; here kvhid.ini is
+// a folder, which no file can replace.
+TEST_F(THidProcessorSettingsTest, AFailedSaveSaysWhereAndWhy) {
+    const std::string path = PathOf("kvhid.ini");
+    std::filesystem::create_directory(path);
+    THidProcessor engine;
+    const THidSaveResult saved = engine.SaveSettings(path);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(saved.Path, path);
+    EXPECT_FALSE(saved.Reason.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(path));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "engine/hid_processor.h"
 #include "engine/settings_file_win32.h"
 #include "framework/kv_handle.h"
+#include "hid/kv_win32.h"
 
 namespace {
 
@@ -64,31 +65,102 @@ TEST(THidProcessorSettingsWin32Test, LockedFileKeepsItsContent) {
     DeleteFileA(file.c_str());
 }
 
-// Paths are handed to the ANSI calls unchanged: a folder name in the ANSI code page (here an
-// accented letter) is the folder the user sees, created with its missing parents.
-TEST(THidProcessorSettingsWin32Test, AnsiFolderNamesWithMissingParents) {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string top = std::string(temp) + "trelvon_\xE9t\xE9";
-    const std::string folder = top + "\\a\\b";
+// Paths are UTF-8 and reach the wide calls: a folder whose name the ANSI code page cannot spell
+// is the folder the user sees, created with its missing parents.
+TEST(THidProcessorSettingsWin32Test, FolderNamesBeyondTheAnsiCodePage) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring top = std::wstring(temp) + L"trelvon_\u041F\u0451\u0442\u0440";
+    const std::string folder = Utf8FromWide(top) + "\\a\\b";
     ASSERT_TRUE(CreateFolderTree(folder));
-    EXPECT_TRUE(IsFolder(folder));
     THidProcessor engine;
     engine.SetExtendedMode(true);
     ASSERT_TRUE(engine.SaveSettings(folder + "\\kvhid.ini"));
     EXPECT_TRUE(engine.LoadSettings(folder + "\\kvhid.ini"));
     EXPECT_TRUE(engine.ExtendedMode());
-    if (GetACP() == 1252) {
-        wchar_t wide[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, wide);
-        EXPECT_TRUE(GetFileAttributesW(
-                        (std::wstring(wide) + L"trelvon_\u00E9t\u00E9\\a\\b\\kvhid.ini").c_str()) !=
-                    INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW((top + L"\\a\\b\\kvhid.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW((top + L"\\a\\b\\kvhid.ini").c_str());
+    RemoveDirectoryW((top + L"\\a\\b").c_str());
+    RemoveDirectoryW((top + L"\\a").c_str());
+    RemoveDirectoryW(top.c_str());
+}
+
+// Points the user's Local AppData elsewhere while it lives, as a profile of another name would.
+class TLocalAppDataRedirect {
+public:
+    explicit TLocalAppDataRedirect(const std::wstring& folder) {
+        RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key_);
+        wchar_t old[MAX_PATH] = {};
+        DWORD size = sizeof old;
+        had_ = RegQueryValueExW(key_, kName, nullptr, &type_, reinterpret_cast<BYTE*>(old),
+                                &size) == ERROR_SUCCESS;
+        old_ = old;
+        Set(folder, REG_EXPAND_SZ);
     }
-    DeleteFileA((folder + "\\kvhid.ini").c_str());
-    RemoveDirectoryA(folder.c_str());
-    RemoveDirectoryA((top + "\\a").c_str());
-    RemoveDirectoryA(top.c_str());
+    ~TLocalAppDataRedirect() {
+        if (had_)
+            Set(old_, type_);
+        else
+            RegDeleteValueW(key_, kName);
+        RegCloseKey(key_);
+    }
+
+private:
+    void Set(const std::wstring& value, DWORD type) {
+        RegSetValueExW(key_, kName, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    static constexpr const wchar_t* kKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    static constexpr const wchar_t* kName = L"Local AppData";
+    HKEY key_ = nullptr;
+    bool had_ = false;
+    DWORD type_ = REG_EXPAND_SZ;
+    std::wstring old_;
+};
+
+// The settings folder comes from the wide shell call. A Local AppData whose name the ANSI code
+// page cannot spell gets the settings; one where no folder can be made gets an error, and the
+// settings never go to the current folder instead.
+TEST(THidProcessorSettingsWin32Test, LocalAppDataOfAnyNameAndNoFallBackToTheCurrentFolder) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring profile = std::wstring(temp) + L"trelvon_\u041F\u0451\u0442\u0440";
+    const std::wstring file = profile + L"\\Local\\HID-Plugin\\kvhid.ini";
+    {
+        TLocalAppDataRedirect redirect(profile + L"\\Local");
+        THidProcessor engine;
+        engine.SetDeviceIndex(3);
+        const THidSaveResult saved = engine.SaveSettings();
+        EXPECT_TRUE(saved) << saved.Reason;
+        EXPECT_EQ(saved.Path, Utf8FromWide(file));
+        THidProcessor loaded;
+        EXPECT_TRUE(loaded.LoadSettings());
+        EXPECT_EQ(loaded.DeviceIndex(), 3);
+    }
+    EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW((profile + L"\\Local\\HID-Plugin").c_str());
+    RemoveDirectoryW((profile + L"\\Local").c_str());
+
+    // A file where the folder should be: nothing can be made below it.
+    const std::wstring blocker = profile + L"\\blocker";
+    CloseHandle(CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DeleteFileA("kvhid.ini");
+    {
+        TLocalAppDataRedirect redirect(blocker + L"\\Local");
+        THidProcessor engine;
+        engine.ActionForType(atNext);
+        EXPECT_FALSE(engine.LoadSettings());
+        EXPECT_EQ(engine.Count(), 0);
+        const THidSaveResult saved = engine.SaveSettings();
+        EXPECT_FALSE(saved);
+        EXPECT_FALSE(saved.Reason.empty());
+    }
+    EXPECT_EQ(GetFileAttributesA("kvhid.ini"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA("kvhid.ini.tmp"), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(blocker.c_str());
+    RemoveDirectoryW(profile.c_str());
 }
 
 } // namespace

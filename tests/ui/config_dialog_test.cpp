@@ -6,11 +6,13 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "engine/hid_processor.h"
+#include "framework/kv_handle.h"
 #include "hid/sim_test_support.h"
 #include "host/host_log.h"
 #include "host/host_plugin.h"
@@ -308,6 +310,179 @@ TEST_F(TfmConfigTest, HidPageShowsTheDeviceItsReportsAndFollowsAutodetectAndDevi
         Click(dialog, IDOK);
     });
     EXPECT_EQ(Settings().rfind("HidIndex=1\r\n", 0), 0u) << Settings();
+}
+
+// Cancel leaves the engine as it was: a binding deleted in the dialog and then cancelled still
+// brings its command, and the file still holds it.
+TEST_F(TfmConfigTest, CancelLeavesTheEngineAsItWas) {
+    const std::string saved =
+        "HidIndex=0\r\nMode=-1\r\nAction00=C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0\r\n";
+    WriteSettings(saved);
+    Config([&](HWND dialog) {
+        const std::size_t rows = ListRows(dialog, idActions, 3).size();
+        SelectRow(dialog, 0);
+        Click(dialog, idDelete);
+        ASSERT_TRUE(PumpUntil([&] { return ListRows(dialog, idActions, 3).size() == rows - 1; }));
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(Settings(), saved);
+    bus_.SendInput(1, {1, 0x02});
+    ASSERT_TRUE(player_.WaitForCommands(1, 3000));
+    EXPECT_EQ(log_.CommandTexts(), std::vector<std::string>{"Next"});
+}
+
+// A bound device that refused to open when the engine started is shown as present but not
+// opened, in the action list and on the HID page.
+TEST_F(TfmConfigTest, ShowsABoundDeviceThatTheEngineCouldNotOpen) {
+    WriteSettings("HidIndex=0\r\nMode=-1\r\nAction00=C12345678FFFFFFFF0\r\n");
+    bus_.LimitOpens(1, 2); // listed, but the engine's port cannot open it
+    Load();
+    bus_.LimitOpens(1, -1);
+    Config([&](HWND dialog) {
+        EXPECT_EQ(ListRows(dialog, idActions, 3).front(),
+                  "Next | Assigned | Trelvon Remote (not opened)");
+        SendDlgItemMessageA(dialog, idAboutTitle, WM_LBUTTONDBLCLK, 0, 0);
+        const auto rows = ListRows(dialog, idHidInfo, 2);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.back().rfind("Status | Present, but the plug-in could not open it: ", 0), 0u)
+            << rows.back();
+        Click(dialog, IDCANCEL);
+    });
+}
+
+BOOL CALLBACK AddStaticText(HWND child, LPARAM into) {
+    char name[16] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (lstrcmpiA(name, "Static") == 0)
+        *reinterpret_cast<std::string*>(into) += WindowText(child);
+    return TRUE;
+}
+
+std::string StaticTexts(HWND window) {
+    std::string texts;
+    EnumChildWindows(window, &AddStaticText, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+// A save that fails (the file is held open, so it cannot be replaced) is reported with the file
+// and the system's reason. The engine keeps the new settings for the session; the file stays.
+TEST_F(TfmConfigTest, AFailedSaveIsReportedAndTheEngineKeepsTheNewSettings) {
+    const std::string saved = "HidIndex=0\r\nMode=0\r\n";
+    WriteSettings(saved);
+    Load();
+    {
+        const TkvHandle holder(CreateFileA(settings_.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        Config([&](HWND dialog) {
+            Learn(dialog, idSimpleButton + 2, "HID Action: Next", {1, 0x02});
+            Click(dialog, IDOK);
+            const HWND box = WaitForDialog("Error!");
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+            const std::string text = StaticTexts(box);
+            const std::string start = "The settings could not be saved to " + settings_ + ": ";
+            EXPECT_EQ(text.rfind(start, 0), 0u) << text;
+            EXPECT_GT(text.size(), start.size()) << "no reason given";
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(WaitGone(dialog));
+        });
+    }
+    EXPECT_EQ(Settings(), saved);
+    bus_.SendInput(1, {1, 0x02});
+    ASSERT_TRUE(player_.WaitForCommands(1, 3000));
+    EXPECT_EQ(log_.CommandTexts(), std::vector<std::string>{"Next"});
+}
+
+// Counts the WM_TIMER messages that reach this thread in `milliseconds`.
+int TimerTicksFor(DWORD milliseconds) {
+    int ticks = 0;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ticks += msg.message == WM_TIMER ? 1 : 0;
+            DispatchMessageA(&msg);
+        }
+    }
+    return ticks;
+}
+
+THostPlugin* reentered = nullptr;
+std::atomic<bool> reenteredReturned{false};
+
+void CALLBACK ConfigAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    reentered->Config();
+    reenteredReturned = true;
+}
+
+// The dialog is owned by the player's window. A second config while it is open only brings it
+// forward. Closing the player calls quit from inside the dialog's loop and frees the library:
+// the dialog, and a learning dialog inside it, end as Cancel would, a later OK or Cancel finds
+// nothing to act on, and nothing of the plug-in keeps running.
+TEST_F(TfmConfigTest, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothingRunning) {
+    const std::string saved = "HidIndex=0\r\nMode=0\r\nAction00=C12345678FFFFFFFF0\r\n";
+    WriteSettings(saved);
+    Load();
+    reentered = plugin_.get();
+    SetTimer(nullptr, 0, 300, &ConfigAgain);
+    Config([&](HWND dialog) {
+        EXPECT_EQ(GetWindow(dialog, GW_OWNER), player_.Handle());
+        EXPECT_FALSE(IsWindowEnabled(player_.Handle()));
+        ASSERT_TRUE(PumpUntil([] { return reenteredReturned.load(); }));
+        int dialogs = 0;
+        for (HWND each = nullptr;
+             (each = FindWindowExA(nullptr, each, "#32770", kCaption.c_str()));)
+            ++dialogs;
+        EXPECT_EQ(dialogs, 1);
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_TRUE(IsWindowEnabled(player_.Handle()));
+    // The count after an ordinary quit, once the bus and the system have started their own.
+    plugin_.reset();
+    ASSERT_TRUE(bus_.WaitForConnections(1, 0, std::chrono::milliseconds(3000)));
+    PumpUntil([] { return false; }, 300);
+    const std::size_t threads = ProcessThreadCount();
+
+    // The player's close: quit, then FreeLibrary, inside whatever loop serves its window.
+    player_.OnClose = [this] { plugin_.reset(); };
+    for (const int clickAfterClose : {IDOK, IDCANCEL, 0}) {
+        const char* scenario = clickAfterClose == 0      ? "learning"
+                               : clickAfterClose == IDOK ? "OK"
+                                                         : "Cancel";
+        Config([&](HWND dialog) {
+            HWND learning = nullptr;
+            if (clickAfterClose != 0) {
+                Click(dialog, idMore); // an edit that OK would save
+            } else {
+                Click(dialog, idSimpleButton + 2);
+                learning = WaitForDialog("HID Action: Next");
+                ASSERT_NE(learning, nullptr);
+                ASSERT_TRUE(bus_.WaitForConnections(1, 2, std::chrono::milliseconds(3000)));
+            }
+            PostMessageA(player_.Handle(), WM_CLOSE, 0, 0);
+            if (clickAfterClose != 0)
+                PostMessageA(dialog, WM_COMMAND, clickAfterClose, 0);
+            EXPECT_TRUE(WaitGone(dialog));
+            if (learning != nullptr)
+                EXPECT_TRUE(WaitGone(learning));
+        });
+        EXPECT_EQ(plugin_, nullptr) << scenario;
+        EXPECT_EQ(Settings(), saved) << scenario;
+        EXPECT_TRUE(bus_.WaitForConnections(1, 0, std::chrono::milliseconds(3000))) << scenario;
+        EXPECT_TRUE(PumpUntil([&] { return ProcessThreadCount() == threads; }))
+            << scenario << ": " << ProcessThreadCount() << " threads against " << threads;
+        EXPECT_EQ(TimerTicksFor(700), 0) << scenario;
+        // The library stays loaded after such a quit, so that the loops on the stack can unwind;
+        // its windows and timers are gone with their classes.
+        if (const HMODULE module = GetModuleHandleA("gen_trelvon.dll")) {
+            WNDCLASSA info{};
+            EXPECT_FALSE(GetClassInfoA(module, "THidReportWindow", &info));
+            EXPECT_FALSE(GetClassInfoA(module, "TkvTimerWindow", &info));
+        }
+    }
+    player_.OnClose = nullptr;
 }
 
 } // namespace

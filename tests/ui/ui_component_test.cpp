@@ -124,6 +124,23 @@ TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
     EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
 }
 
+// Learning cuts a press into bursts as the engine does: reports 450 ms apart are two bursts to
+// the engine, so learning ends after the first and codes only that one. The gap leaves the UI
+// thread 150 ms of slack past the engine's silence.
+TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
+    TfmHidAction dialog;
+    dialog.Action.ActionType = atNext;
+    dialog.ListenIndex = 0;
+    const INT_PTR result = RunModal(dialog, [&] {
+        ASSERT_NE(WaitForDialog("HID Action: Next"), nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(1, {1, 0xB5});
+        bus_.SendInput(1, {1, 0x00}, std::chrono::milliseconds(450));
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xB5}}));
+}
+
 TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
     TfmActionEdit dialog;
     dialog.SupportedActions = 0x27FF;

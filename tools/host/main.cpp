@@ -76,11 +76,19 @@ std::string ReadFile(const std::string& fileName) {
     return text.str();
 }
 
+// As the player does on close: quit and free the plug-in at once, even from inside one of its
+// dialogs, then leave the message loop.
+void CloseEndsSession(TPlayerWindow& player, THostSession& session) {
+    player.OnClose = [&session] {
+        session.Unload();
+        PostQuitMessage(0);
+    };
+}
+
 int Run(const TOptions& options, THostLog& log) {
     TPlayerWindow player(log);
     player.SetPlayState(options.PlayState);
     player.SetFullScreen(options.FullScreen);
-    player.OnClose = [] { PostQuitMessage(0); };
     g_playerWindow = player.Handle();
     SetConsoleCtrlHandler(StopOnControlC, TRUE);
 
@@ -93,11 +101,13 @@ int Run(const TOptions& options, THostLog& log) {
             bus = std::make_unique<THostSimDriver>();
         // Declared after the bus: the plug-in is unloaded while its devices still exist.
         THostSession session(player, log, options.PluginFileName, bus.get());
+        CloseEndsSession(player, session);
         session.Run(steps);
         session.Unload();
         return 0;
     }
     THostSession session(player, log, options.PluginFileName, nullptr);
+    CloseEndsSession(player, session);
     session.Run(THostStep{THostStep::TKind::Load, 0, {}, {}, 0, {}, {}});
     if (options.RunMs >= 0) {
         PumpMessagesFor(static_cast<DWORD>(options.RunMs));
