@@ -20,7 +20,7 @@ std::string WindowText(const char* label, HWND window) {
 } // namespace
 
 TWinampHidProcessor::TWinampHidProcessor() {
-    SetSettingsFileName("kvhid.ini");
+    SetSettingsFileName(kSettingsFileName);
     SetSupportedActions(SupportedActions() & kPlayerActions);
 }
 
