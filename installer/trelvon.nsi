@@ -114,8 +114,9 @@ Function ${UN}ClosePlayer
     ${If} $0 == 0
         Return
     ${EndIf}
-    MessageBox MB_OKCANCEL|MB_ICONQUESTION "Winamp is running. Setup closes it to replace or \
-        remove the plug-in; it does not restart it.$\n$\nClose Winamp now?" /SD IDOK IDOK close
+    MessageBox MB_OKCANCEL|MB_ICONQUESTION "Winamp is running. It must close so that the plug-in \
+can be replaced or removed, and is not restarted afterwards.$\n$\nClose Winamp now?" \
+        /SD IDOK IDOK close
     SetErrorLevel 3
     Quit
 close:
@@ -127,19 +128,21 @@ close:
         System::Call "kernel32::WaitForSingleObject(p r2, i 15000) i .r3"
         System::Call "kernel32::CloseHandle(p r2)"
     ${Else}
-        ; Without access to the process its window is the sign of life.
+        ; Without access to the process its window is the sign of life, for up to 15 s.
         StrCpy $3 1
-        ${For} $4 1 60
-            IsWindow $0 0 +3
-            Sleep 250
-            ${Continue}
-            StrCpy $3 0
-            ${Break}
-        ${Next}
+        StrCpy $4 0
+    wait:
+        IsWindow $0 0 gone
+        IntOp $4 $4 + 1
+        Sleep 250
+        IntCmp $4 60 waited wait waited
+    gone:
+        StrCpy $3 0
+    waited:
     ${EndIf}
     ${If} $3 != 0
-        MessageBox MB_OK|MB_ICONSTOP "Winamp did not close, so nothing was changed. Close it \
-            and run this again." /SD IDOK
+        MessageBox MB_OK|MB_ICONSTOP "Winamp did not close, so nothing was changed. Close it and \
+run this again." /SD IDOK
         SetErrorLevel 3
         Quit
     ${EndIf}

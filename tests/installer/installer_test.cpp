@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "host/host_log.h"
 #include "host/host_script.h"
+#include "host/player_window.h"
 #include "shell/test_files.h"
 
 using testing::HasSubstr;
@@ -212,6 +214,24 @@ TEST_F(Installer, UpgradeClosesTheRunningPlayerReplacesTheDllAndKeepsTheSettings
     EXPECT_THAT(player.ReadOutput(), HasSubstr("quit()"));
     EXPECT_EQ(FileBytes(Plugin()), FileBytes(TestFile("gen_trelvon.dll")));
     EXPECT_EQ(FileBytes(HostSettingsPath()), "HidIndex=0\r\nMode=-1\r\n");
+}
+
+TEST_F(Installer, StopsWithoutCopyingWhenThePlayerDoesNotClose) {
+    THostLog log;
+    TPlayerWindow player(log); // hears the request to close and stays
+    TChild setup;
+    Start(setup, '"' + TestFile("trelvon-" TRELVON_VERSION "-setup.exe") + "\" /S /D=" + folder_);
+    // Served meanwhile, as a player would, so that the request is heard; the installer then
+    // waits 15 s for this process to end.
+    while (MsgWaitForMultipleObjects(1, &setup.Process.hProcess, FALSE, 60000, QS_ALLINPUT) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+    EXPECT_EQ(setup.Wait(0), 3u);
+    EXPECT_FALSE(Exists(Plugin()));
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayName"), "(none)");
 }
 
 TEST_F(Installer, UninstallRemovesDllAndEntryAndTheSettingsOnlyWhenAsked) {
