@@ -1,4 +1,4 @@
-// Part of gen_trelvon.dll only: replacements for the few pieces of the static C++ runtime that
+// Linked into gen_trelvon.dll only: replacements for the few pieces of the static C++ runtime that
 // would pull in far more than they do. Together they keep about 90 KB out of the DLL.
 #include <cstdlib>
 #include <new>
