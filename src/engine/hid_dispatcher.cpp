@@ -1,6 +1,5 @@
 #include "engine/hid_dispatcher.h"
 
-#include <atomic>
 #include <utility>
 
 #include "framework/kv_error.h"
@@ -8,30 +7,13 @@
 namespace {
 
 constexpr char kReportWindowClass[] = "THidReportWindow";
-// wParam: the serial of the handler whose port read the report; lParam: its TPostedReport.
+// wParam: the serial of the handler whose queue turned non-empty.
 constexpr UINT kReportMessage = WM_APP + 1;
-// wParam: the serial of the handler whose port closed itself (the device went away).
-constexpr UINT kDeviceGoneMessage = WM_APP + 2;
 
-std::atomic<long> reportsInFlight{0};
-
-// A copy of one report on its way to the UI thread: the port's buffer is reused for the next
-// read as soon as the receive call returns.
-struct TPostedReport {
-    TPostedReport(const void* buffer, std::uint32_t count)
-        : Bytes(static_cast<const std::uint8_t*>(buffer),
-                static_cast<const std::uint8_t*>(buffer) + count) {
-        ++reportsInFlight;
-    }
-    ~TPostedReport() { --reportsInFlight; }
-    TPostedReport(const TPostedReport&) = delete;
-    TPostedReport& operator=(const TPostedReport&) = delete;
-
-    std::vector<std::uint8_t> Bytes;
-};
-
-std::unique_ptr<TPostedReport> TakeReport(LPARAM lParam) {
-    return std::unique_ptr<TPostedReport>(reinterpret_cast<TPostedReport*>(lParam));
+// How long until the silence after `last` has lasted kBurstSilenceMs, at `now`.
+std::uint32_t SilenceLeft(std::uint32_t last, std::uint32_t now) {
+    const std::uint32_t passed = now - last;
+    return passed >= kBurstSilenceMs ? 0 : kBurstSilenceMs - passed;
 }
 
 } // namespace
@@ -47,7 +29,8 @@ THidPortDispatcher& PortDispatcher(THidProcessor& engine) {
     return *dispatcher;
 }
 
-THidDevicehandler::THidDevicehandler(std::uint32_t serial) : Serial(serial) {
+THidDevicehandler::THidDevicehandler(std::uint32_t serial, HWND reportWindow, UINT reportMessage)
+    : Reports(reportWindow, reportMessage, serial), Serial(serial) {
     BurstTimer.SetEnabled(false);
     BurstTimer.SetInterval(kBurstSilenceMs);
     Port.DeviceListChanged();
@@ -68,7 +51,6 @@ THidPortDispatcher::~THidPortDispatcher() {
         // The ports are gone with their handlers whatever the close said.
     }
     repeatTimer_.SetEnabled(false);
-    DropPendingReports();
 }
 
 void THidPortDispatcher::OpenDevices() {
@@ -78,19 +60,18 @@ void THidPortDispatcher::OpenDevices() {
         if (device < 0 || FindDeviceHandler(device) != nullptr ||
             device >= enumerationPort_.DeviceCount())
             continue;
-        THidDevicehandler& handler =
-            *handlers_.emplace_back(std::make_unique<THidDevicehandler>(++lastSerial_));
+        THidDevicehandler& handler = *handlers_.emplace_back(std::make_unique<THidDevicehandler>(
+            ++lastSerial_, reportWindow_.Handle(), kReportMessage));
         handler.Port.SetDeviceIndex(device);
-        handler.Port.OnAfterReceive = [this](TkvBaseIO* port, const void* buffer,
-                                             std::uint32_t count) {
-            HandleReport(port, buffer, count);
+        handler.Port.OnAfterReceive = [&handler](TkvBaseIO*, const void* buffer,
+                                                 std::uint32_t count) {
+            HandleReport(handler, buffer, count);
         };
-        // Posted like a report, behind the reports read before the device went away. A close
-        // made by CloseDevices posts too, but its handler is out of the list by then.
-        handler.Port.OnClose = [this, serial = handler.Serial](TkvBaseIO*) {
-            PostMessageA(reportWindow_.Handle(), kDeviceGoneMessage, serial, 0);
-        };
-        handler.BurstTimer.SetOnTimer([this](TkvTimer* timer) { BurstComplete(timer); });
+        // Queued like a report, behind the reports read before the device went away. A close
+        // made by CloseDevices queues one too, but its queue goes with the handler.
+        handler.Port.OnClose = [&handler](TkvBaseIO*) { handler.Reports.PushClose(); };
+        handler.BurstTimer.SetOnTimer(
+            [this, serial = handler.Serial](TkvTimer*) { BurstTimerTick(serial); });
         handler.Port.SetActive(true);
     }
 }
@@ -103,9 +84,8 @@ void THidPortDispatcher::CloseDevices() {
     closing.swap(handlers_);
     for (const auto& handler : closing)
         handler->Port.SetActive(false);
+    // Every monitoring thread has ended; what their queues still hold is stale and goes with them.
     closing.clear();
-    // Every monitoring thread has ended: nothing posts any more, and what was posted is stale.
-    DropPendingReports();
 }
 
 void THidPortDispatcher::SetRepeatTimerEnabled(bool enabled) {
@@ -117,43 +97,86 @@ void THidPortDispatcher::SetRepeatTimerEnabled(bool enabled) {
     }
 }
 
-void THidPortDispatcher::HandleReport(TkvBaseIO* port, const void* buffer, std::uint32_t count) {
+void THidPortDispatcher::HandleReport(THidDevicehandler& handler, const void* buffer,
+                                      std::uint32_t count) {
     OutputDebugStringA("HIS Report!!!!!");
-    const auto* hid = dynamic_cast<const TkvHid*>(port);
-    if (hid == nullptr || buffer == nullptr)
+    if (buffer == nullptr)
         return;
     try {
-        auto report = std::make_unique<TPostedReport>(buffer, count);
-        // Posted, never sent: the UI thread may be waiting for this very thread to end.
-        if (PostMessageA(reportWindow_.Handle(), kReportMessage, static_cast<WPARAM>(hid->Tag()),
-                         reinterpret_cast<LPARAM>(report.get())))
-            report.release(); // the window owns it now
+        // The handler outlives its port's monitoring thread, so its queue is there to take this.
+        handler.Reports.PushReport(buffer, count);
     } catch (...) {
         // Out of memory: this report is lost, the device goes on being read.
     }
 }
 
-void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes,
-                                       std::size_t count) {
-    for (const auto& handler : handlers_) {
-        if (handler->Serial != serial)
-            continue;
-        // A running burst timer means a burst is open and this report continues it.
-        const bool continues = handler->BurstTimer.Enabled();
-        handler->BurstTimer.SetEnabled(false);
-        handler->BurstCode = AddReportToBurst(handler->BurstCode, continues, bytes, count);
-        handler->BurstTimer.SetEnabled(true); // fires kBurstSilenceMs after this report
+THidDevicehandler* THidPortDispatcher::FindHandler(std::uint32_t serial) const {
+    for (const auto& handler : handlers_)
+        if (handler->Serial == serial)
+            return handler.get();
+    return nullptr;
+}
+
+void THidPortDispatcher::TakeReports(std::uint32_t serial) {
+    THidDevicehandler* handler = FindHandler(serial);
+    if (handler == nullptr)
         return;
+    for (const TkvReport& report : handler->Reports.TakeAll()) {
+        // A command run for an earlier report may have closed the handler meanwhile.
+        if (FindHandler(serial) == nullptr)
+            return;
+        if (report.Closed)
+            DeviceGone(serial);
+        else
+            ReceiveReport(serial, report.Bytes.data(), report.Bytes.size(), report.Time);
     }
 }
 
-void THidPortDispatcher::DeviceGone(std::uint32_t serial) {
-    for (const auto& handler : handlers_)
-        if (handler->Serial == serial) {
-            handler->BurstTimer.SetEnabled(false);
-            engine_.ReleaseDevice(handler->Port.DeviceIndex());
+void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes,
+                                       std::size_t count, std::uint32_t time) {
+    THidDevicehandler* handler = FindHandler(serial);
+    if (handler == nullptr)
+        return;
+    // A running burst timer means a burst is open. When the UI thread was too busy to see its
+    // silence pass, that burst ended before this report did arrive.
+    if (handler->BurstTimer.Enabled() && SilenceLeft(handler->LastReportTime, time) == 0) {
+        BurstComplete(&handler->BurstTimer);
+        handler = FindHandler(serial); // the command may have closed it
+        if (handler == nullptr)
             return;
-        }
+    }
+    const bool continues = handler->BurstTimer.Enabled();
+    handler->BurstCode = AddReportToBurst(handler->BurstCode, continues, bytes, count);
+    handler->LastReportTime = time;
+    ArmBurstTimer(*handler, kvReportClockMs());
+}
+
+void THidPortDispatcher::ArmBurstTimer(THidDevicehandler& handler, std::uint32_t now) {
+    // A window timer never fires at 0 ms; 1 ms asks for the earliest tick.
+    const std::uint32_t left = SilenceLeft(handler.LastReportTime, now);
+    handler.BurstTimer.SetEnabled(false);
+    handler.BurstTimer.SetInterval(left > 0 ? left : 1);
+    handler.BurstTimer.SetEnabled(true);
+}
+
+void THidPortDispatcher::BurstTimerTick(std::uint32_t serial) {
+    // Reports read before the silence ended but not yet taken still belong to this burst.
+    TakeReports(serial);
+    THidDevicehandler* handler = FindHandler(serial);
+    if (handler == nullptr || !handler->BurstTimer.Enabled())
+        return;
+    const std::uint32_t now = kvReportClockMs();
+    if (SilenceLeft(handler->LastReportTime, now) > 0)
+        ArmBurstTimer(*handler, now);
+    else
+        BurstComplete(&handler->BurstTimer);
+}
+
+void THidPortDispatcher::DeviceGone(std::uint32_t serial) {
+    if (THidDevicehandler* handler = FindHandler(serial)) {
+        handler->BurstTimer.SetEnabled(false);
+        engine_.ReleaseDevice(handler->Port.DeviceIndex());
+    }
 }
 
 void THidPortDispatcher::BurstComplete(TkvTimer* timer) {
@@ -175,32 +198,18 @@ THidDevicehandler* THidPortDispatcher::FindDeviceHandler(std::int32_t device) co
 }
 
 long THidPortDispatcher::ReportsInFlight() {
-    return reportsInFlight;
-}
-
-void THidPortDispatcher::DropPendingReports() {
-    MSG msg;
-    while (
-        PeekMessageA(&msg, reportWindow_.Handle(), kReportMessage, kDeviceGoneMessage, PM_REMOVE))
-        if (msg.message == kReportMessage)
-            TakeReport(msg.lParam);
+    return TkvReportQueue::Waiting();
 }
 
 LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
-    if (message != kReportMessage && message != kDeviceGoneMessage)
+    if (message != kReportMessage)
         return DefWindowProcA(window, message, wParam, lParam);
-    const std::unique_ptr<TPostedReport> report =
-        message == kReportMessage ? TakeReport(lParam) : nullptr;
     auto* self = TkvMessageWindow::Owner<THidPortDispatcher>(window);
     if (self == nullptr)
         return 0;
     try {
-        const auto serial = static_cast<std::uint32_t>(wParam);
-        if (report)
-            self->ReceiveReport(serial, report->Bytes.data(), report->Bytes.size());
-        else if (message == kDeviceGoneMessage)
-            self->DeviceGone(serial);
+        self->TakeReports(static_cast<std::uint32_t>(wParam));
     } catch (...) {
         // A failing report must not take the player's message loop down.
     }

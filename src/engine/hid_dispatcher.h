@@ -10,22 +10,28 @@
 
 #include "engine/hid_processor.h"
 #include "framework/kv_message_window.h"
+#include "framework/kv_report_queue.h"
 #include "framework/kv_timer.h"
 #include "hid/kv_hid.h"
 
-// One opened device: its port and the state of its current burst. The serial tells this handler
-// apart from every other one the dispatcher ever had, so that a report posted by a port that has
-// since been closed never reaches a later handler in the same position.
+// One opened device: its port, the queue its reports wait in for the UI thread, and the state of
+// its current burst. The serial tells this handler apart from every other one the dispatcher ever
+// had; it tags the queue's wake-ups, so one for a closed handler finds nobody.
 class THidDevicehandler {
 public:
     // The port loads the device list at once; the burst timer is stopped, 300 ms.
-    explicit THidDevicehandler(std::uint32_t serial);
+    THidDevicehandler(std::uint32_t serial, HWND reportWindow, UINT reportMessage);
     THidDevicehandler(const THidDevicehandler&) = delete;
     THidDevicehandler& operator=(const THidDevicehandler&) = delete;
 
     TkvTimer BurstTimer;
+    // Declared before the port: the port goes first, and its monitoring thread has ended before
+    // the queue it writes to is freed.
+    TkvReportQueue Reports;
     TkvHid Port;
     std::uint32_t BurstCode = kNoCode;
+    // When the burst's last report was read; the burst ends kBurstSilenceMs after it.
+    std::uint32_t LastReportTime = 0;
     const std::uint32_t Serial;
 };
 
@@ -41,15 +47,17 @@ public:
     void CloseDevices() override;
     void SetRepeatTimerEnabled(bool enabled) override;
 
-    // OnAfterReceive of every handler's port, on its monitoring thread: copies the report and
-    // posts it to the report window.
-    void HandleReport(TkvBaseIO* port, const void* buffer, std::uint32_t count);
-    // The UI-thread half: the burst steps for a report of the handler with `serial`. A report of
-    // a handler that has been closed since is dropped.
-    void ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes, std::size_t count);
+    // OnAfterReceive of every handler's port, on its monitoring thread: queues a stamped copy
+    // of the report for the UI thread. Touches nothing but the handler's queue.
+    static void HandleReport(THidDevicehandler& handler, const void* buffer, std::uint32_t count);
+    // The UI-thread half: the burst steps for a report of the handler with `serial`, read at
+    // `time`. Bursts are split by the reports' own stamps, so a UI thread that was busy runs the
+    // commands late but never different ones. A report of a closed handler is dropped.
+    void ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes, std::size_t count,
+                       std::uint32_t time = kvReportClockMs());
     // The UI-thread half of a port closing itself: its device went away mid-burst or mid-hold.
     void DeviceGone(std::uint32_t serial);
-    // Tick of every handler's burst timer: the burst is over.
+    // The burst is over: its code is matched and the command runs.
     void BurstComplete(TkvTimer* timer);
     THidDevicehandler* FindDeviceHandler(std::int32_t device) const;
 
@@ -58,12 +66,18 @@ public:
     TkvHid& EnumerationPort() { return enumerationPort_; }
     TkvTimer& RepeatTimer() { return repeatTimer_; }
     HWND ReportWindow() const { return reportWindow_.Handle(); }
-    // Report copies posted and not yet handled or freed, in this module.
+    // Report copies read and not yet handled or freed, in this module.
     static long ReportsInFlight();
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void DropPendingReports();
+    THidDevicehandler* FindHandler(std::uint32_t serial) const;
+    // Hands everything queued for the handler to the burst steps, in order.
+    void TakeReports(std::uint32_t serial);
+    // The burst timer's tick: ends the burst once the silence after its last report has passed
+    // by the reports' clock, else waits for the rest of it.
+    void BurstTimerTick(std::uint32_t serial);
+    void ArmBurstTimer(THidDevicehandler& handler, std::uint32_t now);
 
     THidProcessor& engine_;
     TkvTimer repeatTimer_;

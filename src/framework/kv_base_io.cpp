@@ -8,13 +8,6 @@
 #include "framework/kv_error.h"
 #include "framework/kv_thread_io.h"
 
-namespace {
-
-// Finds the port from inside the terminal control's replaced window procedure.
-constexpr char kTerminalPortProp[] = "TkvBaseIO.TerminalPort";
-
-} // namespace
-
 TkvBaseIO::TkvBaseIO(TkvComponent* owner) : TkvComponent(owner) {
     writeEvent_.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     writeOverlapped_.hEvent = writeEvent_.Get();
@@ -76,6 +69,7 @@ void TkvBaseIO::Open() {
         try {
             OnOpen(this);
         } catch (...) {
+            // The port is open either way; a failing handler must not undo that.
         }
     }
 }
@@ -98,6 +92,7 @@ void TkvBaseIO::Close() {
         try {
             OnClose(this);
         } catch (...) {
+            // The port is closed either way; a failing handler must not hide that.
         }
     }
 }
@@ -124,8 +119,6 @@ void TkvBaseIO::StopThread() {
     // Waits even when the stop was requested before (the HID port's Close does that): returning
     // early would let the caller free the port under a worker that is still running.
     stopRequested_ = true;
-    if (thread_ != nullptr)
-        thread_->Terminate();
     JoinThread();
 }
 
@@ -327,94 +320,4 @@ void TkvBaseIO::Loaded() {
     } catch (...) {
         MessageBoxA(GetForegroundWindow(), "error", "Error", MB_OK | MB_ICONERROR);
     }
-}
-
-// --- terminal ---
-
-void TkvBaseIO::SetTerminal(HWND control) {
-    ReleaseTerminal();
-    if (control != nullptr) {
-        savedTerminalProc_ = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(control, GWLP_WNDPROC));
-        SetPropA(control, kTerminalPortProp, this);
-        SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TerminalProc));
-    }
-    terminalWindow_ = nullptr;
-    terminal_ = control;
-    SetTerminalUsage(terminalUsage_);
-}
-
-void TkvBaseIO::ReleaseTerminal() {
-    if (terminal_ == nullptr)
-        return;
-    if (savedTerminalProc_ != nullptr)
-        SetWindowLongPtrA(terminal_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(savedTerminalProc_));
-    RemovePropA(terminal_, kTerminalPortProp);
-    savedTerminalProc_ = nullptr;
-    terminalWindow_ = nullptr;
-    terminal_ = nullptr;
-}
-
-void TkvBaseIO::SetTerminalUsage(TTerminalUsage usage) {
-    terminalUsage_ = usage;
-    if (terminal_ == nullptr)
-        return;
-    terminalWindow_ = (usage == tuReceive || usage == tuBoth) ? terminal_ : nullptr;
-}
-
-void TkvBaseIO::WriteToTerminal(const void* buffer, std::int32_t count) {
-    struct WritingFlag {
-        std::atomic<bool>& flag;
-        explicit WritingFlag(std::atomic<bool>& f) : flag(f) { flag = true; }
-        ~WritingFlag() { flag = false; }
-    } writing(writingToTerminal_);
-
-    const HWND target = terminalWindow_;
-    if (target == nullptr || buffer == nullptr || count <= 0)
-        return;
-    const auto* bytes = static_cast<const unsigned char*>(buffer);
-    if (count == 1) {
-        SendMessageA(target, WM_CHAR, bytes[0], 1);
-        return;
-    }
-    // The control needs terminated text, and the caller's buffer stays untouched, so every run of
-    // non-zero bytes is copied out before it is inserted.
-    std::string run;
-    for (std::int32_t i = 0; i <= count; ++i) {
-        if (i < count && bytes[i] != 0) {
-            run += static_cast<char>(bytes[i]);
-        } else if (!run.empty()) {
-            SendMessageA(target, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(run.c_str()));
-            run.clear();
-        }
-    }
-}
-
-LRESULT CALLBACK TkvBaseIO::TerminalProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* port = static_cast<TkvBaseIO*>(GetPropA(window, kTerminalPortProp));
-    if (port == nullptr)
-        return DefWindowProcA(window, message, wParam, lParam);
-    try {
-        return port->TerminalMessage(window, message, wParam, lParam);
-    } catch (...) {
-        return 0; // a failing send must not unwind into the system's message dispatch
-    }
-}
-
-LRESULT TkvBaseIO::TerminalMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const WNDPROC saved = savedTerminalProc_;
-    if (message == WM_NCDESTROY) {
-        // The control is going: forget it; its window procedure goes with it.
-        RemovePropA(window, kTerminalPortProp);
-        terminalWindow_ = nullptr;
-        terminal_ = nullptr;
-        savedTerminalProc_ = nullptr;
-        return CallWindowProcA(saved, window, message, wParam, lParam);
-    }
-    if (!writingToTerminal_ && message == WM_CHAR &&
-        (terminalUsage_ == tuSend || terminalUsage_ == tuBoth)) {
-        WriteChar(static_cast<std::uint8_t>(wParam & 0xFF));
-        if (!terminalEcho_)
-            return 0;
-    }
-    return CallWindowProcA(saved, window, message, wParam, lParam);
 }

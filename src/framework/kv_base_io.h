@@ -180,7 +180,6 @@ private:
     TTerminalUsage terminalUsage_ = tuNone;
     HWND terminal_ = nullptr;
     bool terminalEcho_ = false;
-    WNDPROC savedTerminalProc_ = nullptr;
     std::atomic<bool> writingToTerminal_{false};
     // Shared with the running thread, which keeps its object alive until its body has returned.
     std::shared_ptr<TkvThreadIO> thread_;

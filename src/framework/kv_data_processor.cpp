@@ -101,6 +101,7 @@ void TkvCustomDataProcessor::DoStringSend(const std::string& text) {
         if (!handled && port_ != nullptr)
             port_->WriteString(copy);
     } catch (...) {
+        // A send that fails is lost like a failed write; the caller goes on.
     }
 }
 

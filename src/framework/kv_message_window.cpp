@@ -5,15 +5,9 @@
 #include <string>
 
 #include "framework/kv_error.h"
-
-// The module that contains this code: the plug-in DLL, or a test program.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "framework/kv_module.h"
 
 namespace {
-
-HINSTANCE ThisModule() {
-    return reinterpret_cast<HINSTANCE>(&__ImageBase);
-}
 
 std::mutex classMutex;
 std::map<std::string, int> classUsers;
@@ -24,7 +18,7 @@ void AcquireClass(const char* className, WNDPROC procedure) {
     if (users == 0) {
         WNDCLASSA wc{};
         wc.lpfnWndProc = procedure;
-        wc.hInstance = ThisModule();
+        wc.hInstance = kvThisModule();
         wc.lpszClassName = className;
         if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
             throw EkvError(std::string("Cannot register the window class ") + className);
@@ -35,7 +29,7 @@ void AcquireClass(const char* className, WNDPROC procedure) {
 void ReleaseClass(const char* className) {
     std::lock_guard lock(classMutex);
     if (--classUsers[className] == 0)
-        UnregisterClassA(className, ThisModule());
+        UnregisterClassA(className, kvThisModule());
 }
 
 } // namespace
@@ -43,8 +37,8 @@ void ReleaseClass(const char* className) {
 TkvMessageWindow::TkvMessageWindow(const char* className, WNDPROC procedure, void* owner)
     : className_(className) {
     AcquireClass(className_, procedure);
-    window_ = CreateWindowExA(0, className_, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(),
-                              nullptr);
+    window_ = CreateWindowExA(0, className_, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              kvThisModule(), nullptr);
     if (window_ == nullptr) {
         ReleaseClass(className_);
         throw EkvError(std::string("Cannot create a window of class ") + className_);

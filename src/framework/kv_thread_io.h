@@ -1,7 +1,6 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 #include "framework/kv_handle.h"
@@ -30,10 +29,6 @@ public:
     bool IsCurrent() const { return GetCurrentThreadId() == threadId_; }
     bool Finished() const { return WaitForSingleObject(handle_.Get(), 0) == WAIT_OBJECT_0; }
 
-    // The thread's own stop request; a body may poll it besides the port's StopRequested.
-    void Terminate() { terminated_ = true; }
-    bool Terminated() const { return terminated_; }
-
     // Lets the thread run; call once, on an object owned by a shared_ptr.
     void Start();
 
@@ -45,7 +40,6 @@ private:
 
     TkvBaseIO& port_;
     std::shared_ptr<TkvThreadIO> runningShare_; // the thread's own share, taken over by Run
-    std::atomic<bool> terminated_{false};
     DWORD threadId_ = 0;
     TkvHandle handle_;
 };

@@ -11,21 +11,10 @@
 
 namespace {
 
-// Releases preparsed data on scope exit.
-class TPreparsedData {
-public:
-    explicit TPreparsedData(PHIDP_PREPARSED_DATA& data) : data_(data) {}
-    ~TPreparsedData() {
-        if (data_ != nullptr)
-            HidFreePreparsedData(data_);
-        data_ = nullptr;
-    }
-    TPreparsedData(const TPreparsedData&) = delete;
-    TPreparsedData& operator=(const TPreparsedData&) = delete;
-
-private:
-    PHIDP_PREPARSED_DATA& data_;
+struct TFreePreparsedData {
+    void operator()(PHIDP_PREPARSED_DATA data) const { HidFreePreparsedData(data); }
 };
+using TPreparsedData = TkvScoped<PHIDP_PREPARSED_DATA, TFreePreparsedData>;
 
 // Frees a block by giving its memory back, not just emptying it.
 template <typename T> void Release(std::vector<T>& block) {
@@ -119,8 +108,13 @@ bool TkvHid::LoadDeviceInfo(TkvHidDevice& device) {
     if (device.FriendlyName.empty())
         device.FriendlyName = device.Description;
 
-    device.fPpd = HidGetPreparsedData(handle.Get());
-    const TPreparsedData release(device.fPpd);
+    const TPreparsedData preparsed(HidGetPreparsedData(handle.Get()));
+    // The record points at the data only while its tables are read from it.
+    device.fPpd = preparsed.Get();
+    struct TForget {
+        PHIDP_PREPARSED_DATA& data;
+        ~TForget() { data = nullptr; }
+    } forget{device.fPpd};
     if (device.fPpd == nullptr) {
         LogMsg(2, "ERROR: dev.fPpd = 0 ");
         return false;
@@ -193,6 +187,16 @@ HANDLE TkvHid::OpenMedium() {
     return handle.Release();
 }
 
+// How a port stops, from the owning thread:
+// 1. StopRequested is set, so the monitoring loop ends after its current read.
+// 2. ReleaseMonitoringRead cancels the pending read with CancelIoEx (on XP it closes the handle).
+// 3. The monitoring thread's wait returns once the read has completed or been cancelled; a stop
+//    that came just before a read was issued is caught by the thread cancelling that read itself.
+// 4. JoinThread waits for the thread to end, serving messages sent to this thread meanwhile.
+// 5. The base Close swaps the handle out once, closes it and frees the preparsed data
+//    (CloseMedium), then raises OnClose.
+// From the monitoring thread, after a failed read: UseThread is cleared, steps 2 to 4 are
+// skipped, and OnClose fires there; a later close from the owning thread only joins.
 void TkvHid::Close() {
     LogMsg(1, "close device.");
     SetStopRequested(true);

@@ -4,21 +4,61 @@
 
 #include <hidsdi.h>
 
+#include <atomic>
 #include <cwchar>
 #include <mutex>
 #include <vector>
 
 namespace {
 
-HMODULE hidModule = nullptr;
-// The monitoring thread of a port may release preparsed data while the owning thread loads.
+// HID.DLL's entry points, resolved once when the library loads; a missing one stays null.
+struct THidApi {
+    HMODULE Module = nullptr;
+    decltype(HidD_GetHidGuid)* GetHidGuid = nullptr;
+    decltype(HidD_GetProductString)* GetProductString = nullptr;
+    decltype(HidD_GetManufacturerString)* GetManufacturerString = nullptr;
+    decltype(HidD_GetSerialNumberString)* GetSerialNumberString = nullptr;
+    decltype(HidD_GetPreparsedData)* GetPreparsedData = nullptr;
+    decltype(HidD_FreePreparsedData)* FreePreparsedData = nullptr;
+    decltype(HidD_GetAttributes)* GetAttributes = nullptr;
+    decltype(HidP_GetCaps)* GetCaps = nullptr;
+    decltype(HidP_GetButtonCaps)* GetButtonCaps = nullptr;
+    decltype(HidP_GetValueCaps)* GetValueCaps = nullptr;
+};
+
+THidApi hidApi;
+// Set once the table is filled; read without the lock by every wrapper.
+std::atomic<const THidApi*> loadedApi{nullptr};
+// Loading and unloading may race with a monitoring thread that frees preparsed data.
 std::mutex hidMutex;
 
-// The HID.DLL function `name` with the type of its SDK declaration, or null.
-template <typename TFunction> TFunction* HidFunction(const char* name) {
-    if (!HidLoaded())
-        return nullptr;
-    return reinterpret_cast<TFunction*>(reinterpret_cast<void*>(GetProcAddress(hidModule, name)));
+template <typename TPointer> void Resolve(HMODULE module, const char* name, TPointer& slot) {
+    slot = reinterpret_cast<TPointer>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The table, loading HID.DLL on first use; null while it cannot be loaded.
+const THidApi* Hid() {
+    if (const THidApi* api = loadedApi.load(std::memory_order_acquire))
+        return api;
+    std::lock_guard lock(hidMutex);
+    if (!hidApi.Module) {
+        const HMODULE module = LoadBindingLibrary("HID.DLL");
+        if (!module)
+            return nullptr;
+        hidApi = THidApi{module};
+        Resolve(module, "HidD_GetHidGuid", hidApi.GetHidGuid);
+        Resolve(module, "HidD_GetProductString", hidApi.GetProductString);
+        Resolve(module, "HidD_GetManufacturerString", hidApi.GetManufacturerString);
+        Resolve(module, "HidD_GetSerialNumberString", hidApi.GetSerialNumberString);
+        Resolve(module, "HidD_GetPreparsedData", hidApi.GetPreparsedData);
+        Resolve(module, "HidD_FreePreparsedData", hidApi.FreePreparsedData);
+        Resolve(module, "HidD_GetAttributes", hidApi.GetAttributes);
+        Resolve(module, "HidP_GetCaps", hidApi.GetCaps);
+        Resolve(module, "HidP_GetButtonCaps", hidApi.GetButtonCaps);
+        Resolve(module, "HidP_GetValueCaps", hidApi.GetValueCaps);
+    }
+    loadedApi.store(&hidApi, std::memory_order_release);
+    return &hidApi;
 }
 
 std::string HidString(decltype(HidD_GetProductString)* function, HANDLE device) {
@@ -30,17 +70,7 @@ std::string HidString(decltype(HidD_GetProductString)* function, HANDLE device) 
     if (!function(device, buffer.data(), BufferBytes))
         return {};
     // A string that fills the whole buffer comes without terminator.
-    std::size_t length = wcsnlen(buffer.data(), BufferChars);
-    std::string text;
-    if (length > 0) {
-        int size = WideCharToMultiByte(CP_ACP, 0, buffer.data(), static_cast<int>(length), nullptr,
-                                       0, nullptr, nullptr);
-        if (size > 0) {
-            text.resize(static_cast<std::size_t>(size));
-            WideCharToMultiByte(CP_ACP, 0, buffer.data(), static_cast<int>(length), text.data(),
-                                size, nullptr, nullptr);
-        }
-    }
+    const std::string text = kvToAnsi(buffer.data(), wcsnlen(buffer.data(), BufferChars));
     // Devices put one or two placeholder characters where they have no string.
     return text.size() < 3 ? std::string() : text;
 }
@@ -48,53 +78,54 @@ std::string HidString(decltype(HidD_GetProductString)* function, HANDLE device) 
 } // namespace
 
 bool HidLoaded() {
-    std::lock_guard lock(hidMutex);
-    if (!hidModule)
-        hidModule = LoadBindingLibrary("HID.DLL");
-    return hidModule != nullptr;
+    return Hid() != nullptr;
 }
 
 void UnloadHidDll() {
     std::lock_guard lock(hidMutex);
-    if (hidModule)
-        FreeLibrary(hidModule);
-    hidModule = nullptr;
+    loadedApi.store(nullptr, std::memory_order_release);
+    if (hidApi.Module)
+        FreeLibrary(hidApi.Module);
+    hidApi = THidApi{};
 }
 
 void HidGetHidGuid(GUID& guid) {
-    if (auto function = HidFunction<decltype(HidD_GetHidGuid)>("HidD_GetHidGuid"))
-        function(&guid);
+    const THidApi* api = Hid();
+    if (api && api->GetHidGuid)
+        api->GetHidGuid(&guid);
 }
 
 std::string HidGetProductString(HANDLE device) {
-    return HidString(HidFunction<decltype(HidD_GetProductString)>("HidD_GetProductString"), device);
+    const THidApi* api = Hid();
+    return api ? HidString(api->GetProductString, device) : std::string();
 }
 
 std::string HidGetManufacturerString(HANDLE device) {
-    return HidString(
-        HidFunction<decltype(HidD_GetManufacturerString)>("HidD_GetManufacturerString"), device);
+    const THidApi* api = Hid();
+    return api ? HidString(api->GetManufacturerString, device) : std::string();
 }
 
 std::string HidGetSerialNumberString(HANDLE device) {
-    return HidString(
-        HidFunction<decltype(HidD_GetSerialNumberString)>("HidD_GetSerialNumberString"), device);
+    const THidApi* api = Hid();
+    return api ? HidString(api->GetSerialNumberString, device) : std::string();
 }
 
 PHIDP_PREPARSED_DATA HidGetPreparsedData(HANDLE device) {
     PHIDP_PREPARSED_DATA data = nullptr;
-    if (auto function = HidFunction<decltype(HidD_GetPreparsedData)>("HidD_GetPreparsedData"))
-        function(device, &data);
+    const THidApi* api = Hid();
+    if (api && api->GetPreparsedData)
+        api->GetPreparsedData(device, &data);
     return data;
 }
 
 bool HidGetAttributes(HANDLE device, TkvHiddAttributes& attributes) {
-    auto function = HidFunction<decltype(HidD_GetAttributes)>("HidD_GetAttributes");
-    if (!function)
+    const THidApi* api = Hid();
+    if (!api || !api->GetAttributes)
         return false;
     // The system writes its own 12-byte layout; the packed record takes the identifiers.
     HIDD_ATTRIBUTES system{};
     system.Size = sizeof system;
-    if (!function(device, &system))
+    if (!api->GetAttributes(device, &system))
         return false;
     attributes.VendorID = system.VendorID;
     attributes.ProductID = system.ProductID;
@@ -103,23 +134,25 @@ bool HidGetAttributes(HANDLE device, TkvHiddAttributes& attributes) {
 }
 
 NTSTATUS HidGetCaps(PHIDP_PREPARSED_DATA data, HIDP_CAPS& caps) {
-    auto function = HidFunction<decltype(HidP_GetCaps)>("HidP_GetCaps");
-    return function ? function(data, &caps) : HIDP_STATUS_NULL;
+    const THidApi* api = Hid();
+    return api && api->GetCaps ? api->GetCaps(data, &caps) : HIDP_STATUS_NULL;
 }
 
 bool HidFreePreparsedData(PHIDP_PREPARSED_DATA data) {
-    auto function = HidFunction<decltype(HidD_FreePreparsedData)>("HidD_FreePreparsedData");
-    return function && function(data);
+    const THidApi* api = Hid();
+    return api && api->FreePreparsedData && api->FreePreparsedData(data);
 }
 
 NTSTATUS HidGetButtonCaps(HIDP_REPORT_TYPE type, HIDP_BUTTON_CAPS* caps, USHORT& length,
                           PHIDP_PREPARSED_DATA data) {
-    auto function = HidFunction<decltype(HidP_GetButtonCaps)>("HidP_GetButtonCaps");
-    return function ? function(type, caps, &length, data) : HIDP_STATUS_NULL;
+    const THidApi* api = Hid();
+    return api && api->GetButtonCaps ? api->GetButtonCaps(type, caps, &length, data)
+                                     : HIDP_STATUS_NULL;
 }
 
 NTSTATUS HidGetValueCaps(HIDP_REPORT_TYPE type, HIDP_VALUE_CAPS* caps, USHORT& length,
                          PHIDP_PREPARSED_DATA data) {
-    auto function = HidFunction<decltype(HidP_GetValueCaps)>("HidP_GetValueCaps");
-    return function ? function(type, caps, &length, data) : HIDP_STATUS_NULL;
+    const THidApi* api = Hid();
+    return api && api->GetValueCaps ? api->GetValueCaps(type, caps, &length, data)
+                                    : HIDP_STATUS_NULL;
 }

@@ -1,5 +1,7 @@
 #include "hid/kv_win32.h"
 
+#include "framework/kv_handle.h"
+
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -15,36 +17,6 @@ void ClearOverlapped(OVERLAPPED& overlapped) {
     std::memset(&overlapped, 0, offsetof(OVERLAPPED, hEvent));
 }
 
-// Closes a registry key on scope exit.
-class TRegKey {
-public:
-    TRegKey() = default;
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-    ~TRegKey() {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    HKEY* Out() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-std::string ToAnsi(const wchar_t* text, std::size_t length) {
-    if (length == 0)
-        return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
-                                   nullptr);
-    if (size <= 0)
-        return {};
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), result.data(), size, nullptr,
-                        nullptr);
-    return result;
-}
-
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     std::size_t length = std::strlen(prefix);
     return text.size() >= length && _strnicmp(text.c_str(), prefix, length) == 0;
@@ -52,7 +24,39 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 
 TkvLibraryLoader libraryLoader = &LoadSystemLibrary;
 
+template <typename TPointer> void Resolve(HMODULE module, const char* name, TPointer& slot) {
+    slot = module != nullptr
+               ? reinterpret_cast<TPointer>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+               : nullptr;
+}
+
 } // namespace
+
+const TkvSystemEntryPoints& SystemEntryPoints() {
+    // kernel32 and ntdll are mapped into every process for its whole life.
+    static const TkvSystemEntryPoints entryPoints = [] {
+        TkvSystemEntryPoints table;
+        const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+        Resolve(kernel32, "CancelIoEx", table.CancelIoEx);
+        Resolve(kernel32, "AddDllDirectory", table.AddDllDirectory);
+        Resolve(GetModuleHandleA("ntdll.dll"), "ZwQueryKey", table.ZwQueryKey);
+        return table;
+    }();
+    return entryPoints;
+}
+
+std::string kvToAnsi(const wchar_t* text, std::size_t length) {
+    if (text == nullptr || length == 0)
+        return {};
+    const int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0,
+                                         nullptr, nullptr);
+    if (size <= 0)
+        return {};
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), result.data(), size, nullptr,
+                        nullptr);
+    return result;
+}
 
 bool ReadOverlapped(HANDLE handle, void* buffer, DWORD count, OVERLAPPED& overlapped) {
     ClearOverlapped(overlapped);
@@ -95,9 +99,7 @@ bool WaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD& transferred, D
 }
 
 bool CancelPendingIo(HANDLE handle, OVERLAPPED* overlapped) {
-    using TCancelIoEx = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
-    static const auto cancelIoEx = reinterpret_cast<TCancelIoEx>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
+    const auto cancelIoEx = SystemEntryPoints().CancelIoEx;
     if (!cancelIoEx)
         return false;
     if (cancelIoEx(handle, overlapped))
@@ -125,13 +127,7 @@ std::string GetKeyPath(HKEY key, HKEY* root) {
     std::string result;
     if (key == nullptr || key == static_cast<HKEY>(INVALID_HANDLE_VALUE))
         return result;
-    HMODULE ntdll = LoadSystemLibrary("ntdll.dll");
-    if (!ntdll)
-        return result;
-    using TZwQueryKey = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-    auto zwQueryKey =
-        reinterpret_cast<TZwQueryKey>(reinterpret_cast<void*>(GetProcAddress(ntdll, "ZwQueryKey")));
-    if (zwQueryKey) {
+    if (const auto zwQueryKey = SystemEntryPoints().ZwQueryKey) {
         constexpr int KeyNameInformation = 3;
         ULONG needed = 0;
         zwQueryKey(key, KeyNameInformation, nullptr, 0, &needed);
@@ -145,11 +141,10 @@ std::string GetKeyPath(HKEY key, HKEY* root) {
                 std::size_t chars = std::min<std::size_t>(nameBytes, room) / sizeof(wchar_t);
                 std::vector<wchar_t> name(chars + 1, L'\0');
                 std::memcpy(name.data(), block.data() + sizeof(ULONG), chars * sizeof(wchar_t));
-                result = ToAnsi(name.data(), chars);
+                result = kvToAnsi(name.data(), chars);
             }
         }
     }
-    FreeLibrary(ntdll);
 
     if (root) {
         // Registry names are case-insensitive and Wine spells the roots in mixed case.
@@ -170,7 +165,7 @@ std::string GetKeyPath(HKEY key, HKEY* root) {
 }
 
 std::string ReadRegistryString(HKEY root, const std::string& subkey, const std::string& name) {
-    TRegKey key;
+    TkvRegKey key;
     if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS)
         return {};
     DWORD type = 0;
@@ -194,9 +189,7 @@ HMODULE LoadSystemLibrary(const char* name) {
     // LOAD_LIBRARY_SEARCH_SYSTEM32 exists where AddDllDirectory does (Vista with KB2533623 and
     // later); older systems reject the flag with ERROR_INVALID_PARAMETER.
     constexpr DWORD SearchSystem32 = 0x00000800;
-    static const bool searchFlagKnown =
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != nullptr;
-    if (searchFlagKnown) {
+    if (SystemEntryPoints().AddDllDirectory != nullptr) {
         HMODULE module = LoadLibraryExA(name, nullptr, SearchSystem32);
         if (module || GetLastError() != ERROR_INVALID_PARAMETER)
             return module;

@@ -3,6 +3,7 @@
 // paths and values, and loading system libraries.
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 #include "hid/kv_multi_string.h"
@@ -20,6 +21,18 @@ bool WaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD& transferred, D
 // whichever thread issued it; the waiter's GetOverlappedResult then returns. False when that
 // cannot be done (Windows XP lacks CancelIoEx): the caller must close the handle instead.
 bool CancelPendingIo(HANDLE handle, OVERLAPPED* overlapped);
+
+// Entry points that older systems lack, resolved once from modules every process has loaded.
+struct TkvSystemEntryPoints {
+    BOOL(WINAPI* CancelIoEx)(HANDLE, LPOVERLAPPED) = nullptr;
+    // Only its presence counts: it tells that LoadLibraryEx knows LOAD_LIBRARY_SEARCH_SYSTEM32.
+    FARPROC AddDllDirectory = nullptr;
+    LONG(NTAPI* ZwQueryKey)(HANDLE, int, PVOID, ULONG, PULONG) = nullptr;
+};
+const TkvSystemEntryPoints& SystemEntryPoints();
+
+// UTF-16 text in the ANSI code page, as every text of the plug-in is kept.
+std::string kvToAnsi(const wchar_t* text, std::size_t length);
 
 // The system's message text for an error code, without its line break; empty when unknown.
 std::string SystemErrorText(DWORD code);

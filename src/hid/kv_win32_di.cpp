@@ -1,5 +1,7 @@
 #include "hid/kv_win32_di.h"
 
+#include "framework/kv_handle.h"
+
 #include "hid/kv_hid_w32.h"
 #include "hid/kv_win32.h"
 
@@ -79,21 +81,10 @@ bool LoadSetupApi(TkvSetupApi& a) {
 }
 
 // Destroys a device information set on scope exit.
-class TDeviceInfoSet {
-public:
-    explicit TDeviceInfoSet(HDEVINFO set) : set_(set) {}
-    TDeviceInfoSet(const TDeviceInfoSet&) = delete;
-    TDeviceInfoSet& operator=(const TDeviceInfoSet&) = delete;
-    ~TDeviceInfoSet() {
-        if (Valid())
-            setupApi.SetupDiDestroyDeviceInfoList(set_);
-    }
-    bool Valid() const { return set_ != nullptr && set_ != INVALID_HANDLE_VALUE; }
-    HDEVINFO Get() const { return set_; }
-
-private:
-    HDEVINFO set_;
+struct TDestroyDeviceInfoList {
+    void operator()(HDEVINFO set) const { setupApi.SetupDiDestroyDeviceInfoList(set); }
 };
+using TDeviceInfoSet = TkvScoped<HDEVINFO, TDestroyDeviceInfoList>;
 
 // The device path of an interface, or empty when its detail record cannot be read.
 // `requiredSize` is the size the system asked for.

@@ -10,6 +10,17 @@ namespace {
 // The volume Mute returns to; the volume before muting is not known to the plug-in.
 constexpr WPARAM kUnmutedVolume = 128;
 
+// The actions that are one posted player command each.
+struct TPlayerCommand {
+    std::uint8_t Type;
+    WPARAM Command;
+};
+constexpr TPlayerCommand kPlayerCommands[] = {
+    {atNext, WINAMP_BUTTON5},      {atPrevious, WINAMP_BUTTON1},      {atStop, WINAMP_BUTTON4},
+    {atVolumeUp, WINAMP_VOLUMEUP}, {atVolumeDown, WINAMP_VOLUMEDOWN}, {atForward, WINAMP_FFWD5S},
+    {atBackward, WINAMP_REW5S},    {atPlay, WINAMP_BUTTON2},          {atPause, WINAMP_BUTTON3},
+};
+
 std::string WindowText(const char* label, HWND window) {
     char text[64];
     std::snprintf(text, sizeof text, "%s%.8lX", label,
@@ -30,38 +41,16 @@ void TWinampHidProcessor::PostCommand(WPARAM command) {
 
 void TWinampHidProcessor::ExecuteAction(std::uint8_t type) {
     THidProcessor::ExecuteAction(type);
+    for (const TPlayerCommand& command : kPlayerCommands)
+        if (command.Type == type) {
+            PostCommand(command.Command);
+            return;
+        }
     switch (type) {
     case atPlayPause:
         // 1 is playing; paused (3) and stopped (0) both resume with Play.
         PostCommand(SendMessageA(playerWindow_, WM_USER, 0, IPC_ISPLAYING) == 1 ? WINAMP_BUTTON3
                                                                                 : WINAMP_BUTTON2);
-        break;
-    case atNext:
-        PostCommand(WINAMP_BUTTON5);
-        break;
-    case atPrevious:
-        PostCommand(WINAMP_BUTTON1);
-        break;
-    case atStop:
-        PostCommand(WINAMP_BUTTON4);
-        break;
-    case atVolumeUp:
-        PostCommand(WINAMP_VOLUMEUP);
-        break;
-    case atVolumeDown:
-        PostCommand(WINAMP_VOLUMEDOWN);
-        break;
-    case atForward:
-        PostCommand(WINAMP_FFWD5S);
-        break;
-    case atBackward:
-        PostCommand(WINAMP_REW5S);
-        break;
-    case atPlay:
-        PostCommand(WINAMP_BUTTON2);
-        break;
-    case atPause:
-        PostCommand(WINAMP_BUTTON3);
         break;
     case atFullScreen:
         ToggleFullScreen();

@@ -2,7 +2,9 @@
 
 #include "ui/action_icons.h"
 
+#include "engine/hid_action.h"
 #include "framework/kv_error.h"
+#include "framework/kv_handle.h"
 
 #include <initializer_list>
 #include <utility>
@@ -35,14 +37,12 @@ void Left(HDC dc, int x, int top, int bottom) {
 
 // Straight strokes two pixels wide, each from its first point to its second.
 void Strokes(HDC dc, COLORREF colour, std::initializer_list<std::pair<POINT, POINT>> strokes) {
-    const HPEN pen = CreatePen(PS_SOLID, 2, colour);
-    const HGDIOBJ old = SelectObject(dc, pen);
+    const TkvGdiObject<HPEN> pen(CreatePen(PS_SOLID, 2, colour));
+    const TkvSelection selected(dc, pen.Get());
     for (const auto& [from, to] : strokes) {
         MoveToEx(dc, from.x, from.y, nullptr);
         LineTo(dc, to.x, to.y);
     }
-    SelectObject(dc, old);
-    DeleteObject(pen);
 }
 
 void Speaker(HDC dc) {
@@ -50,49 +50,49 @@ void Speaker(HDC dc) {
     Polygon(dc, {{4, 6}, {8, 2}, {8, 14}, {4, 10}});
 }
 
-void DrawGlyph(HDC dc, int type) {
+void DrawGlyph(HDC dc, std::uint8_t type) {
     switch (type) {
-    case 1: // Play/Pause
+    case atPlayPause:
         Right(dc, 8, 3, 13);
         Bar(dc, 10, 3, 12, 13);
         Bar(dc, 13, 3, 15, 13);
         break;
-    case 2: // Next
+    case atNext:
         Right(dc, 11, 3, 13);
         Bar(dc, 11, 3, 14, 13);
         break;
-    case 3: // Previous
+    case atPrevious:
         Bar(dc, 2, 3, 5, 13);
         Left(dc, 5, 3, 13);
         break;
-    case 4: // Stop
+    case atStop:
         Bar(dc, 3, 3, 13, 13);
         break;
-    case 5: // Volume Up
+    case atVolumeUp:
         Speaker(dc);
         Bar(dc, 10, 7, 16, 9);
         Bar(dc, 12, 5, 14, 11);
         break;
-    case 6: // Volume Down
+    case atVolumeDown:
         Speaker(dc);
         Bar(dc, 10, 7, 16, 9);
         break;
-    case 7: // Forward
+    case atForward:
         Right(dc, 9, 3, 13);
         Right(dc, 15, 3, 13);
         break;
-    case 8: // Backward
+    case atBackward:
         Left(dc, 1, 3, 13);
         Left(dc, 7, 3, 13);
         break;
-    case 9: // Play
+    case atPlay:
         Right(dc, 13, 2, 14);
         break;
-    case 10: // Pause
+    case atPause:
         Bar(dc, 4, 3, 7, 13);
         Bar(dc, 9, 3, 12, 13);
         break;
-    case 11: // Full Screen: a frame with corner marks
+    case atFullScreen: // a frame with corner marks
         Bar(dc, 1, 1, 6, 3);
         Bar(dc, 1, 1, 3, 6);
         Bar(dc, 10, 1, 15, 3);
@@ -102,15 +102,15 @@ void DrawGlyph(HDC dc, int type) {
         Bar(dc, 10, 13, 15, 15);
         Bar(dc, 13, 10, 15, 15);
         break;
-    case 12: // Eject
+    case atEject:
         Polygon(dc, {{8, 2}, {14, 9}, {2, 9}});
         Bar(dc, 2, 11, 15, 14);
         break;
-    case 13: // Mute: the speaker crossed out
+    case atMute: // the speaker crossed out
         Speaker(dc);
         Strokes(dc, RGB(200, 0, 0), {{{10, 5}, {15, 11}}, {{15, 5}, {10, 11}}});
         break;
-    case 14: // Shuffle: two crossing arrows
+    case atShuffle: // two crossing arrows
         Strokes(dc, kInk, {{{1, 4}, {11, 12}}, {{1, 12}, {11, 4}}});
         Right(dc, 15, 1, 8);
         Right(dc, 15, 8, 15);
@@ -125,28 +125,23 @@ HIMAGELIST CreateActionImageList() {
     if (list == nullptr)
         throw EkvError("Cannot create the action images");
     const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+    const TkvMemoryDC dc(CreateCompatibleDC(screen));
+    const TkvGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(screen, 16, 16));
     ReleaseDC(nullptr, screen);
-    const HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
-    const HBRUSH background = CreateSolidBrush(kTransparent);
-    const HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    const TkvGdiObject<HBRUSH> background(CreateSolidBrush(kTransparent));
+    const TkvSelection noPen(dc.Get(), GetStockObject(NULL_PEN));
     for (int type = 1; type <= kActionImageCount; ++type) {
-        const RECT all{0, 0, 16, 16};
-        FillRect(dc, &all, background);
-        const HBRUSH ink = CreateSolidBrush(type == 5 || type == 6 ? kAccent : kInk);
-        const HGDIOBJ oldBrush = SelectObject(dc, ink);
-        DrawGlyph(dc, type);
-        SelectObject(dc, oldBrush);
-        DeleteObject(ink);
-        SelectObject(dc, oldBitmap); // a bitmap selected into a DC cannot be added
-        ImageList_AddMasked(list, bitmap, kTransparent);
-        SelectObject(dc, bitmap);
+        {
+            const TkvSelection canvas(dc.Get(), bitmap.Get());
+            const RECT all{0, 0, 16, 16};
+            FillRect(dc.Get(), &all, background.Get());
+            const bool volume = type == atVolumeUp || type == atVolumeDown;
+            const TkvGdiObject<HBRUSH> ink(CreateSolidBrush(volume ? kAccent : kInk));
+            const TkvSelection inked(dc.Get(), ink.Get());
+            DrawGlyph(dc.Get(), static_cast<std::uint8_t>(type));
+        }
+        // A bitmap still selected into a device context cannot be added.
+        ImageList_AddMasked(list, bitmap.Get(), kTransparent);
     }
-    SelectObject(dc, oldPen);
-    SelectObject(dc, oldBitmap);
-    DeleteObject(background);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
     return list;
 }

@@ -3,13 +3,14 @@
 #include <commctrl.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "engine/hid_processor.h"
+#include "framework/kv_report_queue.h"
 #include "hid/kv_hid.h"
+#include "ui/kv_controls.h"
 #include "ui/kv_dialog.h"
 #include "ui/kv_link_box.h"
 
@@ -44,22 +45,25 @@ private:
     void CreateExtendedPage();
     void CreateHidPage();
     void CreateAboutPage();
-    HWND AddPageControl(TPage page, const char* windowClass, const char* text, DWORD style, int x,
-                        int y, int width, int height, int id, HFONT font = nullptr,
-                        DWORD exStyle = 0);
-    HWND AddLink(TPage page, const char* text, int x, int y, int width, int height, int id,
-                 HFONT font);
+    // A control shown with `page`; kPageCount for one that every page shows.
+    HWND AddPageControl(TPage page, const TkvControlArgs& args);
+    // A static text that opens a web page when clicked; Style and Class are set here.
+    HWND AddLink(TPage page, TkvControlArgs args);
 
     // Tabs of the visible pages in page order; the active page's controls shown.
     void UpdateTabs();
     void ShowPage(TPage page);
     void ShowMode(bool extended);
 
+    // The Simple command whose button has control id `id`, or -1.
+    static int SimpleCommandOfButton(int id);
     void RefreshSimpleLabels();
+    void LearnSimpleCommand(int command);
     bool LearnAction(THidAction& action);
     void RefreshActionList();
     LRESULT DrawActionItem(const NMLVCUSTOMDRAW& draw);
     int SelectedRow() const;
+    void EditSelectedAction();
     void EditAction(THidAction* existing);
     void DeleteAction();
     void DrawColoredButton(const DRAWITEMSTRUCT& item, COLORREF color);
@@ -72,9 +76,16 @@ private:
     template <class TRecord> void ShowCapsInfo(const TRecord& record);
     void AddInfoRow(const std::string& property, const std::string& value);
     void CheckBox1Click();
-    void ReceivePortItem(const TkvReportQueue::TItem& item);
+    // A fresh queue for kvHid1's reports, so that whatever an earlier opening of it left
+    // behind is dropped. Only while no monitoring thread of kvHid1 runs.
+    void RenewPortReports();
+    void TakePortReports(WPARAM session);
+    void ReceivePortReport(const TkvReport& report);
     void Autodetect();
     void DeviceChange(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // The wake-up of kvHid1's report queue.
+    static constexpr UINT kPortMessage = WM_APP + 20;
 
     std::unique_ptr<TkvHid> kvHid1_;
     std::unique_ptr<TkvDeviceBox> kvDeviceBox1_;
@@ -82,10 +93,10 @@ private:
     std::array<std::vector<HWND>, kPageCount> pageControls_;
     std::array<bool, kPageCount> pageVisible_{true, true, true, true};
     TPage activePage_ = pgActions;
-    TkvReportQueue reports_;
-    // Changes whenever the user opens or closes kvHid1, so that reports and closes posted
-    // before that are dropped.
-    std::atomic<std::uint32_t> session_{0};
+    // kvHid1's reports on their way to this dialog; a new one, with the next session number as
+    // its tag, each time the user opens or closes the port.
+    std::unique_ptr<TkvReportQueue> portReports_;
+    std::uint32_t session_ = 0;
     bool created_ = false;
     // What the tab control paints its page area with: plain or themed, the page's labels match.
     COLORREF pageColor_ = CLR_INVALID;

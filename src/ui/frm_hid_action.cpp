@@ -17,27 +17,36 @@ constexpr int kSearchAnimation = 150;
 
 } // namespace
 
-TfmHidAction::TfmHidAction()
-    : TkvDialog("Action Registration", 397, 105, true), reports_(kReportMessage) {}
+TfmHidAction::TfmHidAction() : TkvDialog("Action Registration", 397, 105, true) {}
 
 TfmHidAction::~TfmHidAction() {
     ClosePorts();
 }
 
 void TfmHidAction::FormCreate() {
-    AddControl(ANIMATE_CLASSA, "", ACS_TRANSPARENT | ACS_CENTER, 12, 12, 16, 16, idActionAnimate);
+    AddControl({.Class = ANIMATE_CLASSA,
+                .Style = ACS_TRANSPARENT | ACS_CENTER,
+                .Bounds = {12, 12, 16, 16},
+                .Id = idActionAnimate});
     // A system without the animation shows none.
     if (!Animate_OpenEx(Control(idActionAnimate), GetModuleHandleA("shell32.dll"),
                         MAKEINTRESOURCEA(kSearchAnimation)))
         ShowWindow(Control(idActionAnimate), SW_HIDE);
-    AddControl("STATIC", "Please press needed button on your HID device", SS_LEFT, 40, 8, 349, 34,
-               idActionMessage, DialogFont(true, 10));
-    AddControl(PROGRESS_CLASSA, "", 0, 8, 50, 381, 17, idActionProgress);
+    AddControl({.Class = "STATIC",
+                .Text = "Please press needed button on your HID device",
+                .Style = SS_LEFT,
+                .Bounds = {40, 8, 349, 34},
+                .Id = idActionMessage,
+                .Font = DialogFont(true, 10)});
+    AddControl(
+        {.Class = PROGRESS_CLASSA, .Style = 0, .Bounds = {8, 50, 381, 17}, .Id = idActionProgress});
     SendMessageA(Control(idActionProgress), PBM_SETRANGE32, 0, kProgressMax);
     SendMessageA(Control(idActionProgress), PBM_SETSTEP, 1, 0);
-    AddControl("STATIC", "(... or wait 10 second if you want to reset action ...)", SS_CENTER, 8,
-               78, 381, 15, idActionHint);
-    reports_.SetWindow(Handle());
+    AddControl({.Class = "STATIC",
+                .Text = "(... or wait 10 second if you want to reset action ...)",
+                .Style = SS_CENTER,
+                .Bounds = {8, 78, 381, 15},
+                .Id = idActionHint});
 }
 
 void TfmHidAction::FormShow() {
@@ -71,10 +80,10 @@ void TfmHidAction::OpenPorts() {
         if (index >= port->DeviceCount())
             return;
         port->SetDeviceIndex(index);
-        const auto position = static_cast<std::uint32_t>(Ports.size());
-        port->OnAfterReceive = [this, position](TkvBaseIO*, const void* buffer,
-                                                std::uint32_t count) {
-            reports_.PostReport(position, buffer, count);
+        TkvReportQueue& queue = *reports_.emplace_back(
+            std::make_unique<TkvReportQueue>(Handle(), kReportMessage, Ports.size()));
+        port->OnAfterReceive = [&queue](TkvBaseIO*, const void* buffer, std::uint32_t count) {
+            queue.PushReport(buffer, count);
         };
         TkvHid& opened = *Ports.emplace_back(std::move(port));
         opened.SetActive(true);
@@ -84,24 +93,31 @@ void TfmHidAction::OpenPorts() {
 }
 
 void TfmHidAction::ClosePorts() {
-    // Each close joins the port's monitoring thread, so nothing is posted after the drain.
+    // Each close joins the port's monitoring thread, so no queue is written to once freed.
     for (auto& port : Ports)
         port->SetActive(false);
     Ports.clear();
-    reports_.Drain();
+    reports_.clear();
     if (Handle() != nullptr) {
         Animate_Stop(Control(idActionAnimate));
         Animate_Seek(Control(idActionAnimate), kAnimateStopFrame);
     }
 }
 
-bool TfmHidAction::Message(UINT message, WPARAM, LPARAM lParam, LRESULT&) {
+bool TfmHidAction::Message(UINT message, WPARAM wParam, LPARAM, LRESULT&) {
     if (message != kReportMessage)
         return false;
-    const auto item = TkvReportQueue::Take(lParam);
-    if (!Ports.empty())
-        ReceiveReport(item->Source, item->Bytes);
+    TakeReports(wParam);
     return true;
+}
+
+void TfmHidAction::TakeReports(std::size_t port) {
+    // A wake-up from ports closed since finds no queue.
+    if (port >= reports_.size())
+        return;
+    for (const TkvReport& report : reports_[port]->TakeAll())
+        if (!Ports.empty() && !report.Closed)
+            ReceiveReport(static_cast<std::uint32_t>(port), report.Bytes);
 }
 
 void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/hid_action.h"
+#include "framework/kv_report_queue.h"
 #include "hid/kv_hid.h"
 #include "ui/kv_dialog.h"
 
@@ -32,11 +33,13 @@ protected:
 private:
     void OpenPorts();
     void ClosePorts();
+    void TakeReports(std::size_t port);
     void ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes);
     void SetProgress(int position);
     void StartTimer(UINT_PTR id, bool start);
 
     std::vector<std::unique_ptr<TkvHid>> Ports;
-    TkvReportQueue reports_;
+    // One per port, at the port's position; each port's monitoring thread ends before its queue.
+    std::vector<std::unique_ptr<TkvReportQueue>> reports_;
     int progress_ = 0;
 };

@@ -5,9 +5,7 @@
 #include <utility>
 
 #include "framework/kv_error.h"
-
-// The module that contains this code: the plug-in, or a test program.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "framework/kv_module.h"
 
 namespace {
 
@@ -68,9 +66,8 @@ INT_PTR TkvDialog::ShowModal(HWND owner) {
     dialogTemplate.Header.dwExtendedStyle = toolWindow_ ? WS_EX_TOOLWINDOW : WS_EX_DLGMODALFRAME;
     error_ = nullptr;
     closing_ = false;
-    const INT_PTR result =
-        DialogBoxIndirectParamA(reinterpret_cast<HINSTANCE>(&__ImageBase), &dialogTemplate.Header,
-                                owner, &DialogProc, reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxIndirectParamA(kvThisModule(), &dialogTemplate.Header, owner,
+                                                   &DialogProc, reinterpret_cast<LPARAM>(this));
     handle_ = nullptr;
     if (error_)
         std::rethrow_exception(std::exchange(error_, nullptr));
@@ -92,15 +89,15 @@ void TkvDialog::EndModal(INT_PTR result) {
     EndDialog(handle_, result);
 }
 
-HWND TkvDialog::AddControl(const char* windowClass, const char* text, DWORD style, int x, int y,
-                           int width, int height, int id, HFONT font, DWORD exStyle) {
-    const HWND control =
-        CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
-                        height, handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                        reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
+HWND TkvDialog::AddControl(const TkvControlArgs& args) {
+    const HWND control = CreateWindowExA(
+        args.ExStyle, args.Class, args.Text, WS_CHILD | WS_VISIBLE | args.Style, args.Bounds.X,
+        args.Bounds.Y, args.Bounds.Width, args.Bounds.Height, handle_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(args.Id)), kvThisModule(), nullptr);
     if (control == nullptr)
-        throw EkvError(std::string("Cannot create a control of class ") + windowClass);
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : DialogFont()), 0);
+        throw EkvError(std::string("Cannot create a control of class ") + args.Class);
+    SendMessageA(control, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(args.Font != nullptr ? args.Font : DialogFont()), 0);
     return control;
 }
 
@@ -196,37 +193,4 @@ INT_PTR TkvDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     }
     }
-}
-
-void TkvReportQueue::PostReport(std::uint32_t source, const void* buffer, std::uint32_t count) {
-    auto item = std::make_unique<TItem>();
-    item->Source = source;
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    item->Bytes.assign(bytes, bytes + count);
-    Post(std::move(item));
-}
-
-void TkvReportQueue::PostClose(std::uint32_t source) {
-    auto item = std::make_unique<TItem>();
-    item->Source = source;
-    item->Closed = true;
-    Post(std::move(item));
-}
-
-void TkvReportQueue::Post(std::unique_ptr<TItem> item) {
-    if (window_ != nullptr &&
-        PostMessageA(window_, message_, 0, reinterpret_cast<LPARAM>(item.get())))
-        item.release(); // the window's handler owns it now
-}
-
-std::unique_ptr<TkvReportQueue::TItem> TkvReportQueue::Take(LPARAM lParam) {
-    return std::unique_ptr<TItem>(reinterpret_cast<TItem*>(lParam));
-}
-
-void TkvReportQueue::Drain() {
-    if (window_ == nullptr)
-        return;
-    MSG msg;
-    while (PeekMessageA(&msg, window_, message_, message_, PM_REMOVE))
-        Take(msg.lParam);
 }

@@ -1,15 +1,26 @@
 #pragma once
 #include <windows.h>
 
-#include <cstdint>
 #include <exception>
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 // Font of every dialog: MS Sans Serif 8 pt, plain, bold, or bold at another size.
 HFONT DialogFont(bool bold = false, int points = 8);
+
+// What AddControl creates: a child window of a class at a position of the client area.
+struct TkvControlArgs {
+    const char* Class;
+    const char* Text = "";
+    DWORD Style = 0; // WS_CHILD and WS_VISIBLE are always added
+    struct {
+        int X, Y, Width, Height;
+    } Bounds{};
+    int Id = 0;
+    HFONT Font = nullptr; // the dialog font unless given
+    DWORD ExStyle = 0;
+};
 
 // A modal dialog whose controls are created in code at pixel positions of the client area. The
 // dialog manager still runs the modal loop, so Enter reaches the default button (IDOK) and Esc
@@ -33,8 +44,7 @@ public:
 protected:
     TkvDialog(std::string caption, int clientWidth, int clientHeight, bool toolWindow = false);
 
-    HWND AddControl(const char* windowClass, const char* text, DWORD style, int x, int y, int width,
-                    int height, int id, HFONT font = nullptr, DWORD exStyle = 0);
+    HWND AddControl(const TkvControlArgs& args);
     // Text colour of a static control (labels, check boxes, read-only edits), and its
     // background; CLR_INVALID keeps the background set before, or the dialog's own.
     void SetControlColors(HWND control, COLORREF text, COLORREF background = CLR_INVALID);
@@ -67,35 +77,4 @@ private:
     bool closing_ = false;
     std::exception_ptr error_;
     std::map<HWND, TColors> colors_;
-};
-
-// Reports and closes of ports, handed from the monitoring threads to a dialog's thread in
-// arrival order. The bytes are copied before the hand-over, since a port's buffer is valid only
-// during its callback; copies that are never delivered are freed by Drain.
-class TkvReportQueue {
-public:
-    struct TItem {
-        std::uint32_t Source = 0; // the sender's own tag: a port position and a session
-        bool Closed = false;      // the port closed itself; no bytes
-        std::vector<std::uint8_t> Bytes;
-    };
-    explicit TkvReportQueue(UINT message) : message_(message) {}
-    ~TkvReportQueue() { Drain(); }
-    TkvReportQueue(const TkvReportQueue&) = delete;
-    TkvReportQueue& operator=(const TkvReportQueue&) = delete;
-
-    void SetWindow(HWND window) { window_ = window; }
-    UINT MessageId() const { return message_; }
-    // On any thread.
-    void PostReport(std::uint32_t source, const void* buffer, std::uint32_t count);
-    void PostClose(std::uint32_t source);
-    // On the window's thread, for a message of MessageId(): the item it carries.
-    static std::unique_ptr<TItem> Take(LPARAM lParam);
-    // Frees the items still waiting in the window's queue.
-    void Drain();
-
-private:
-    void Post(std::unique_ptr<TItem> item);
-    UINT message_;
-    HWND window_ = nullptr;
 };

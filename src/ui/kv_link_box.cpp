@@ -1,15 +1,15 @@
 #include "ui/kv_link_box.h"
 
 #include "framework/kv_error.h"
+#include "framework/kv_module.h"
 #include "framework/kv_notify_list.h"
-
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "ui/kv_controls.h"
 
 TkvDeviceBox::TkvDeviceBox(HWND parent, int id, int x, int y, int width, int height, HFONT font) {
     handle_ = CreateWindowExA(
         0, "COMBOBOX", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, x, y,
-        width, height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-        reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
+        width, height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), kvThisModule(),
+        nullptr);
     if (handle_ == nullptr)
         throw EkvError("Cannot create the device box");
     SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
@@ -24,15 +24,13 @@ TkvDeviceBox::~TkvDeviceBox() {
 }
 
 void TkvDeviceBox::SetkvLink(TkvBaseIO* port) {
-    SendMessageA(handle_, CB_RESETCONTENT, 0, 0);
+    const TkvComboBox box(handle_);
+    box.Clear();
     if (port != nullptr) {
         TkvDeviceItems items;
         port->GetDeviceList(&items);
-        for (const TkvDeviceItem& item : items) {
-            const auto index =
-                SendMessageA(handle_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.Text.c_str()));
-            SendMessageA(handle_, CB_SETITEMDATA, index, reinterpret_cast<LPARAM>(item.Device));
-        }
+        for (const TkvDeviceItem& item : items)
+            box.SetItemData(box.Add(item.Text), reinterpret_cast<LPARAM>(item.Device));
         SetItemIndex(port->DeviceIndex());
         port->AddNotify(MakeNotifyEvent<&TkvDeviceBox::LinkNotify>(this));
         FreeNotification(port);
@@ -45,23 +43,19 @@ void TkvDeviceBox::SetkvLink(TkvBaseIO* port) {
 }
 
 int TkvDeviceBox::ItemIndex() const {
-    return static_cast<int>(SendMessageA(handle_, CB_GETCURSEL, 0, 0));
+    return TkvComboBox(handle_).Selection();
 }
 
 void TkvDeviceBox::SetItemIndex(int index) {
-    const auto count = SendMessageA(handle_, CB_GETCOUNT, 0, 0);
-    SendMessageA(handle_, CB_SETCURSEL, index >= 0 && index < count ? index : -1, 0);
+    const TkvComboBox box(handle_);
+    box.Select(index >= 0 && index < box.Count() ? index : -1);
 }
 
 std::vector<std::string> TkvDeviceBox::Items() const {
+    const TkvComboBox box(handle_);
     std::vector<std::string> items;
-    const auto count = SendMessageA(handle_, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        const auto length = SendMessageA(handle_, CB_GETLBTEXTLEN, i, 0);
-        std::vector<char> buffer(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
-        SendMessageA(handle_, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buffer.data()));
-        items.emplace_back(buffer.data());
-    }
+    for (int i = 0; i < box.Count(); ++i)
+        items.push_back(box.ItemText(i));
     return items;
 }
 
@@ -86,6 +80,6 @@ void TkvDeviceBox::Notification(TkvComponent* component, TkvOperation operation)
     TkvComponent::Notification(component, operation);
     if (operation == TkvOperation::opRemove && component == link_) {
         link_ = nullptr;
-        SendMessageA(handle_, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+        TkvComboBox(handle_).Select(-1);
     }
 }

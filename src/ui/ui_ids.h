@@ -23,6 +23,13 @@ inline constexpr int idPages = 300;
 inline constexpr int idPowered = 301; // lPowered
 // Simple page: button and label of the n-th command (0..5) are idSimpleButton + 2n and + 2n + 1.
 inline constexpr int idSimpleButton = 310;
+inline constexpr int kSimpleCommandCount = 6;
+constexpr int idSimpleCommandButton(int n) {
+    return idSimpleButton + 2 * n;
+}
+constexpr int idSimpleCommandLabel(int n) {
+    return idSimpleButton + 2 * n + 1;
+}
 inline constexpr int idMore = 330;         // bMore
 inline constexpr int idActions = 340;      // lvActions
 inline constexpr int idAdd = 341;          // bAdd

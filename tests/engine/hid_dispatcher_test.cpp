@@ -35,8 +35,8 @@ protected:
     void PostFromAnotherThread(THidDevicehandler& handler,
                                const std::vector<std::uint8_t>& report) {
         std::thread([&] {
-            Ports().HandleReport(&handler.Port, report.data(),
-                                 static_cast<std::uint32_t>(report.size()));
+            THidPortDispatcher::HandleReport(handler, report.data(),
+                                             static_cast<std::uint32_t>(report.size()));
         }).join();
     }
 
@@ -129,6 +129,43 @@ TEST_F(Dispatcher, PostedReportsArriveInOrderAndStaleOnesAreDroppedAndFreed) {
     PostFromAnotherThread(Handler(0), a);
     EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 1);
     engine_.reset();
+    EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 0);
+}
+
+TEST_F(Dispatcher, ABusyUiThreadRunsCommandsLateButNeverDifferentOnes) {
+    const std::vector<std::uint8_t> press{1};
+    engine_->Bind(atNext, Code(press), 0);
+    engine_->OpenDevices();
+    THidDevicehandler& handler = Handler(0);
+    const auto send = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            THidPortDispatcher::HandleReport(handler, press.data(), 1);
+    };
+
+    // Two presses 1 s apart, read while the UI thread is stuck for 2.5 s: two commands.
+    std::thread presses([&] {
+        send(1);
+        Sleep(1000);
+        send(1);
+    });
+    Sleep(2500);
+    presses.join();
+    ASSERT_TRUE(PumpUntil([&] { return engine_->Executed.size() >= 2; }, 2000));
+    EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>(2, atNext));
+
+    // A stream far past the bound while the UI thread is stuck: the copies stay bounded, and the
+    // player's queue holds one wake-up instead of one message per report.
+    std::thread stream([&] { send(3000); });
+    stream.join();
+    EXPECT_EQ(THidPortDispatcher::ReportsInFlight(),
+              static_cast<long>(TkvReportQueue::kDefaultCapacity));
+    int wakeUps = 0;
+    MSG msg;
+    while (PeekMessageA(&msg, Ports().ReportWindow(), 0, 0, PM_REMOVE)) {
+        ++wakeUps;
+        DispatchMessageA(&msg);
+    }
+    EXPECT_EQ(wakeUps, 1);
     EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 0);
 }
 

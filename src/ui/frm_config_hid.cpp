@@ -1,0 +1,242 @@
+// The configuration dialog's HID page: the device choice, its identity and capability records,
+// live reports of the dialog's own port, and Autodetect.
+#include "ui/frm_config.h"
+
+#include <cstdio>
+#include <string>
+
+#include "ui/frm_hid_action.h"
+#include "ui/ui_ids.h"
+
+namespace {
+
+// The capability groups of the HID tree: root text, child text, kind, and whether the records
+// are button records.
+struct TCapsGroup {
+    const char* Root;
+    const char* Child;
+    std::int32_t Kind;
+    bool Buttons;
+};
+constexpr TCapsGroup kCapsGroups[] = {
+    {"Input Buttons", "Input Button ", hckInputButton, true},
+    {"Input Values", "Input Values ", hckInputValue, false},
+    {"Output Buttons", "Output Button ", hckOutputButton, true},
+    {"Output Values", "Output Values ", hckOutputValue, false},
+    {"Feature Buttons", "Feature Button ", hckFeatureButton, true},
+    {"Feature Values", "Feature Values ", hckFeatureValue, false}};
+
+// Marks the tree's "General HID Info" node, which belongs to no group.
+constexpr LPARAM kGeneralNode = -1;
+
+std::string Format(const char* format, unsigned value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string TrueFalse(bool value) {
+    return value ? "True" : "False";
+}
+
+std::string UsagePageText(unsigned page) {
+    return Format("%.4X", page) + " (" + UsagePageName(static_cast<std::uint16_t>(page)) + ")";
+}
+
+} // namespace
+
+void TfmConfig::CreateHidPage() {
+    AddPageControl(pgHid, {.Class = "STATIC",
+                           .Text = "Active HID device:",
+                           .Style = SS_LEFT,
+                           .Bounds = {16, 40, 96, 13},
+                           .Id = idHidLabel});
+    kvDeviceBox1_ =
+        std::make_unique<TkvDeviceBox>(Handle(), idDeviceBox, 112, 36, 256, 200, DialogFont());
+    pageControls_[pgHid].push_back(kvDeviceBox1_->Handle());
+    kvDeviceBox1_->SetResetOnChanged(false);
+    kvDeviceBox1_->SetkvLink(kvHid1_.get());
+    kvDeviceBox1_->OnChange = [this](TkvDeviceBox*) { kvDeviceBox1Change(); };
+    AddPageControl(pgHid, {.Class = "BUTTON",
+                           .Text = "Autodetect",
+                           .Style = WS_TABSTOP,
+                           .Bounds = {380, 35, 84, 23},
+                           .Id = idAutodetect});
+    AddPageControl(pgHid, {.Class = WC_TREEVIEWA,
+                           .Style = WS_TABSTOP | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT |
+                                    TVS_SHOWSELALWAYS,
+                           .Bounds = {16, 66, 121, 81},
+                           .Id = idHidTree,
+                           .ExStyle = WS_EX_CLIENTEDGE});
+    const TkvListView info(
+        AddPageControl(pgHid, {.Class = WC_LISTVIEWA,
+                               .Style = WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_NOSORTHEADER,
+                               .Bounds = {144, 66, 320, 81},
+                               .Id = idHidInfo,
+                               .ExStyle = WS_EX_CLIENTEDGE}));
+    info.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    info.AddColumn(0, "Property", 100);
+    info.AddColumn(1, "Value", info.ClientWidth() - 100 - GetSystemMetrics(SM_CXVSCROLL));
+    AddPageControl(pgHid, {.Class = "BUTTON",
+                           .Text = "Open selected HID device and show HID reports",
+                           .Style = WS_TABSTOP | BS_AUTOCHECKBOX,
+                           .Bounds = {16, 152, 300, 17},
+                           .Id = idHidOpen});
+    AddPageControl(pgHid,
+                   {.Class = "EDIT",
+                    .Style = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+                    .Bounds = {16, 172, 448, 62},
+                    .Id = idHidReports,
+                    .ExStyle = WS_EX_CLIENTEDGE});
+}
+
+void TfmConfig::kvDeviceBox1Change() {
+    BuildHidTree();
+    RefreshSimpleLabels();
+}
+
+void TfmConfig::BuildHidTree() {
+    const TkvTreeView tree(Control(idHidTree));
+    tree.Clear();
+    if (const TkvHidDevice* device = kvHid1_->CurrentDevice()) {
+        tree.Add(TVI_ROOT, "General HID Info", kGeneralNode);
+        for (int group = 0; group < 6; ++group) {
+            const int count = device->CapsCount(kCapsGroups[group].Kind);
+            if (count <= 0)
+                continue;
+            const HTREEITEM root = tree.Add(TVI_ROOT, kCapsGroups[group].Root, group);
+            for (int n = 0; n < count; ++n)
+                tree.Add(root, kCapsGroups[group].Child + std::to_string(n), n);
+        }
+    }
+    if (const HTREEITEM first = tree.First())
+        tree.Select(first);
+    ShowNodeInfo();
+}
+
+void TfmConfig::ShowNodeInfo() {
+    const TkvTreeView tree(Control(idHidTree));
+    TkvListView(Control(idHidInfo)).Clear();
+    const HTREEITEM selected = tree.Selection();
+    const TkvHidDevice* device = kvHid1_->CurrentDevice();
+    if (selected == nullptr || device == nullptr)
+        return;
+    if (selected == tree.First())
+        ShowGeneralInfo(*device);
+    const HTREEITEM parent = tree.Parent(selected);
+    if (parent == nullptr)
+        return;
+    const TCapsGroup& group = kCapsGroups[tree.ItemData(parent)];
+    const auto record = static_cast<std::int32_t>(tree.ItemData(selected));
+    if (group.Buttons)
+        ShowCapsInfo(device->ButtonCaps(record, group.Kind));
+    else
+        ShowCapsInfo(device->ValueCaps(record, group.Kind));
+}
+
+void TfmConfig::ShowGeneralInfo(const TkvHidDevice& device) {
+    AddInfoRow("Friendly Name", device.FriendlyName);
+    AddInfoRow("Description", device.Description);
+    AddInfoRow("Manufacturer", device.Manufacturer);
+    AddInfoRow("Service", device.Service);
+    AddInfoRow("VendorID", Format("%.4X", device.VendorID()));
+    AddInfoRow("ProductID", Format("%.4X", device.ProductID()));
+    AddInfoRow("Ver", std::to_string(device.VersionNumber()) + " [" +
+                          Format("%.4X", device.VersionNumber()) + "h]");
+    AddInfoRow("Usage Page", UsagePageText(device.UsagePage()));
+    if (kvHid1_->Active())
+        AddInfoRow("R/W modes:",
+                   TrueFalse(kvHid1_->CanRead()) + " / " + TrueFalse(kvHid1_->CanWrite()));
+}
+
+template <class TRecord> void TfmConfig::ShowCapsInfo(const TRecord& record) {
+    AddInfoRow("Usage Page", UsagePageText(record.UsagePage));
+    AddInfoRow("Report ID", Format("%.2X", record.ReportID));
+    AddInfoRow("Bit Field", Format("%.4X", record.BitField));
+    AddInfoRow("Is Range", TrueFalse(record.IsRange));
+    AddInfoRow("Is Designator Range", TrueFalse(record.IsDesignatorRange));
+    const auto pair = [](unsigned low, unsigned high) {
+        return std::to_string(low) + " / " + std::to_string(high);
+    };
+    if (record.IsRange) {
+        const auto& range = record.Range;
+        AddInfoRow("Usage Min/Max", pair(range.UsageMin, range.UsageMax));
+        AddInfoRow("String Min/Max", pair(range.StringMin, range.StringMax));
+        AddInfoRow("Designator Min/Max", pair(range.DesignatorMin, range.DesignatorMax));
+        AddInfoRow("Data Index Min/Max", pair(range.DataIndexMin, range.DataIndexMax));
+    } else {
+        const auto& single = record.NotRange;
+        AddInfoRow("Usage",
+                   std::to_string(single.Usage) + " [" + Format("%.4X", single.Usage) + "h]");
+        AddInfoRow("String", std::to_string(single.StringIndex));
+        AddInfoRow("Designator", std::to_string(single.DesignatorIndex));
+        AddInfoRow("Data Index", std::to_string(single.DataIndex));
+    }
+}
+
+void TfmConfig::AddInfoRow(const std::string& property, const std::string& value) {
+    if (value.find_first_not_of(" \t\r\n") == std::string::npos)
+        return;
+    const TkvListView list(Control(idHidInfo));
+    list.SetCell(list.AddRow(property), 1, value);
+}
+
+void TfmConfig::CheckBox1Click() {
+    const bool open = IsDlgButtonChecked(Handle(), idHidOpen) == BST_CHECKED;
+    try {
+        kvHid1_->SetActive(false);
+        RenewPortReports();
+        kvHid1_->SetActive(open);
+    } catch (...) {
+        CheckDlgButton(Handle(), idHidOpen, kvHid1_->Active() ? BST_CHECKED : BST_UNCHECKED);
+        throw;
+    }
+}
+
+void TfmConfig::RenewPortReports() {
+    // A monitoring thread that closed the port itself may still be on its way out.
+    kvHid1_->JoinThread();
+    portReports_ = std::make_unique<TkvReportQueue>(Handle(), kPortMessage, ++session_);
+}
+
+void TfmConfig::TakePortReports(WPARAM session) {
+    if (!portReports_ || session != portReports_->Tag())
+        return; // from a port the user has closed or opened again since
+    for (const TkvReport& report : portReports_->TakeAll())
+        ReceivePortReport(report);
+}
+
+void TfmConfig::ReceivePortReport(const TkvReport& report) {
+    if (report.Closed) {
+        CheckDlgButton(Handle(), idHidOpen, BST_UNCHECKED);
+        return;
+    }
+    std::string line = "HID Report is received: " + std::to_string(report.Bytes.size()) + " bytes ";
+    for (const std::uint8_t byte : report.Bytes)
+        line += Format("%.2X ", byte);
+    line += "\r\n";
+    TkvEdit(Control(idHidReports)).Append(line);
+}
+
+void TfmConfig::Autodetect() {
+    try {
+        TfmHidAction learning;
+        learning.ListenIndex = -1;
+        if (learning.ShowModal(Handle()) == IDOK) {
+            kvHid1_->SetDeviceIndex(learning.ListenIndex);
+            BuildHidTree();
+        }
+    } catch (...) {
+        // Autodetect changes nothing when it fails.
+    }
+    RefreshSimpleLabels();
+}
+
+void TfmConfig::DeviceChange(UINT message, WPARAM wParam, LPARAM lParam) {
+    const std::int32_t remembered = kvHid1_->DeviceIndex();
+    kvHid1_->HandleDeviceChange(message, wParam, lParam);
+    if (remembered < kvHid1_->DeviceCount()) {
+        kvHid1_->SetDeviceIndex(remembered);
+        kvDeviceBox1Change();
+    }
+}
