@@ -31,7 +31,7 @@ std::string WindowText(const char* label, HWND window) {
 } // namespace
 
 TWinampHidProcessor::TWinampHidProcessor() {
-    SetSettingsFileName("kvhid.ini");
+    SetSettingsFileName(kSettingsFileName);
     SetSupportedActions(SupportedActions() & kPlayerActions);
 }
 

@@ -11,6 +11,8 @@ class TWinampHidProcessor : public THidProcessor {
 public:
     // Full Screen, Eject, Shuffle and Repeat have no player command behind them.
     static constexpr std::uint16_t kPlayerActions = 0x27FF;
+    // In the user's local application-data folder, under HID-Plugin.
+    static constexpr char kSettingsFileName[] = "kvhid.ini";
 
     TWinampHidProcessor();
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/settings_file.h"
 #include "hid/kv_win32_di.h"
 #include "shell/file_version.h"
 #include "shell/hid_processor_winamp.h"
@@ -127,6 +128,15 @@ void Quit() {
     }
 }
 
+// kvhid.ini, and its folder when nothing else is left in it.
+void RemoveSettings() {
+    const std::string path = DefaultSettingsPath(TWinampHidProcessor::kSettingsFileName);
+    DeleteFileA(path.c_str());
+    const std::size_t folderEnd = path.find_last_of('\\');
+    if (folderEnd != std::string::npos)
+        RemoveDirectoryA(path.substr(0, folderEnd).c_str());
+}
+
 } // namespace
 
 void SetPluginModule(HINSTANCE module) {
@@ -149,6 +159,18 @@ extern "C" winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() {
     header.config = &Config;
     header.quit = &Quit;
     return &header;
+}
+
+extern "C" int winampUninstallPlugin(HINSTANCE, HWND parent, int) {
+    try {
+        // No is the default: a stray Enter must not lose the user's bindings.
+        if (MessageBoxA(parent, "Also remove your settings (kvhid.ini)?", "Quorivex HID Plugin",
+                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+            RemoveSettings();
+    } catch (...) {
+        // The DLL goes either way; a settings file left behind is harmless.
+    }
+    return GEN_PLUGIN_UNINSTALL_NOW;
 }
 
 TWinampHidProcessor* GetEngine() {

@@ -13,6 +13,11 @@ HINSTANCE PluginModule();
 // three entry points filled in. cdecl, exported undecorated.
 extern "C" __declspec(dllexport) winampGeneralPurposePlugin* winampGetGeneralPurposePlugin();
 
+// The player's uninstall hook. Asks whether to remove kvhid.ini too, then lets the player quit,
+// free and delete the DLL at once (GEN_PLUGIN_UNINSTALL_NOW). cdecl, exported undecorated.
+extern "C" __declspec(dllexport) int winampUninstallPlugin(HINSTANCE module, HWND parent,
+                                                           int param);
+
 // The one engine of the module, created on first use with the player window of the record and
 // the settings of kvhid.ini, its devices opened. None when that failed; nothing of a failed
 // attempt is left behind, and the next call tries again.

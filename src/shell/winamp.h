@@ -47,3 +47,13 @@ static_assert(sizeof(void*) != 4 || sizeof(winampGeneralPurposePlugin) == 28,
 // The plug-in's one export, looked up by this undecorated name.
 inline constexpr char WinampPluginExportName[] = "winampGetGeneralPurposePlugin";
 using winampGetGeneralPurposePluginProc = winampGeneralPurposePlugin* (*)();
+
+// What a plug-in's uninstall hook answers: the player may quit, free and delete the DLL now, or
+// only at its next start.
+inline constexpr int GEN_PLUGIN_UNINSTALL_NOW = 1;
+inline constexpr int GEN_PLUGIN_UNINSTALL_REBOOT = 0;
+
+// The hook the player calls from its preferences before it removes a plug-in, looked up by this
+// undecorated name; cdecl, with the plug-in's module, the preferences window and 0.
+inline constexpr char WinampUninstallExportName[] = "winampUninstallPlugin";
+using winampUninstallPluginProc = int (*)(HINSTANCE module, HWND parent, int param);

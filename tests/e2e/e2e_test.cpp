@@ -21,11 +21,16 @@ using testing::Lt;
 
 namespace {
 
-std::string PluginFile() {
+// The test program's folder, with a trailing backslash.
+std::string TestFolder() {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string folder(path);
-    return folder.substr(0, folder.find_last_of("\\/") + 1) + "gen_trelvon.dll";
+    return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
+std::string PluginFile() {
+    return TestFolder() + "gen_trelvon.dll";
 }
 
 class EndToEnd : public testing::Test {
@@ -190,6 +195,28 @@ TEST_F(EndToEnd, ConfigKeepsTheEngineAndQuitLeavesNothingRunning) {
     ASSERT_EQ(boxes.Boxes().size(), 3u);
     for (const auto& box : boxes.Boxes())
         EXPECT_EQ(box.Caption.rfind("HID Plugin - ", 0), 0u) << box.Caption;
+}
+
+TEST_F(EndToEnd, UninstallFromThePlayerLeavesTheDllDeletableAndAsksAboutTheSettings) {
+    // A folder of its own: the player deletes the DLL it uninstalls.
+    const std::string plugins = TestFolder() + "uninstalled";
+    const std::string copy = plugins + "\\gen_trelvon.dll";
+    CreateDirectoryA(plugins.c_str(), nullptr);
+    for (const int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "settings removed" : "settings kept");
+        ASSERT_TRUE(CopyFileA(PluginFile().c_str(), copy.c_str(), FALSE));
+        TMessageBoxCatcher boxes(answer);
+        Run("ini Mode=-1\nload " + copy + "\nuninstall\n");
+        EXPECT_EQ(GetFileAttributesA(copy.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetModuleHandleA(copy.c_str()), nullptr);
+        EXPECT_EQ(GetFileAttributesA(HostSettingsPath().c_str()) != INVALID_FILE_ATTRIBUTES,
+                  answer == IDNO);
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        EXPECT_EQ(boxes.Boxes()[0].Owner, player_.Handle());
+        EXPECT_EQ(boxes.Boxes()[0].Text, "Also remove your settings (kvhid.ini)?");
+        End();
+    }
+    RemoveDirectoryA(plugins.c_str());
 }
 
 } // namespace

@@ -76,8 +76,9 @@ protected:
     TMessageBoxCatcher boxes_;
 };
 
-TEST_F(Plugin, ExportsOnlyTheRecordOfVersion16WithAStableDescription) {
-    EXPECT_EQ(ExportNames(library_.Get()), std::vector<std::string>{WinampPluginExportName});
+TEST_F(Plugin, ExportsTheRecordOfVersion16WithAStableDescriptionAndTheUninstallHook) {
+    EXPECT_EQ(ExportNames(library_.Get()),
+              (std::vector<std::string>{WinampPluginExportName, WinampUninstallExportName}));
     EXPECT_EQ(header_->version, 16);
     EXPECT_STREQ(header_->description, "Quorivex HID Plugin v" TRELVON_VERSION);
     const char* first = header_->description;

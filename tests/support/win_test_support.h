@@ -107,8 +107,9 @@ private:
     std::thread thread_;
 };
 
-// While it lives, every message box this thread shows is recorded and answered at once with
-// its default button, so code that shows one can be tested without anyone clicking.
+// While it lives, every message box this thread shows is recorded and answered at once, with
+// OK unless another button is named, so code that shows one can be tested without anyone
+// clicking.
 class TMessageBoxCatcher {
 public:
     struct Box {
@@ -117,7 +118,7 @@ public:
         HWND Owner = nullptr;
     };
 
-    TMessageBoxCatcher() {
+    explicit TMessageBoxCatcher(int answer = IDOK) : answer_(answer) {
         Current() = this;
         hook_ = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
     }
@@ -150,7 +151,7 @@ private:
             box.Owner = GetWindow(window, GW_OWNER);
             EnumChildWindows(window, &CollectStaticText, reinterpret_cast<LPARAM>(&box));
             self->boxes_.push_back(box);
-            PostMessageA(window, WM_COMMAND, IDOK, 0);
+            PostMessageA(window, WM_COMMAND, self->answer_, 0);
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
@@ -164,6 +165,7 @@ private:
         return TRUE;
     }
 
+    int answer_;
     HHOOK hook_ = nullptr;
     std::vector<Box> boxes_;
 };

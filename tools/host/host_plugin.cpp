@@ -37,3 +37,24 @@ THostPlugin::~THostPlugin() {
 void THostPlugin::Config() {
     header_->config();
 }
+
+int THostPlugin::Uninstall(HWND parent) {
+    auto* uninstall = reinterpret_cast<winampUninstallPluginProc>(
+        reinterpret_cast<void*>(GetProcAddress(library_.Get(), WinampUninstallExportName)));
+    return uninstall != nullptr ? uninstall(library_.Get(), parent, 0)
+                                : GEN_PLUGIN_UNINSTALL_REBOOT;
+}
+
+std::vector<std::string> PluginsInFolder(const std::string& playerFolder) {
+    const std::string plugins = playerFolder + "\\Plugins\\";
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA((plugins + "gen_*.dll").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return files;
+    do
+        files.push_back(plugins + found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return files;
+}

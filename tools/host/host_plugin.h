@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 struct winampGeneralPurposePlugin;
 
@@ -43,6 +44,9 @@ public:
     // The header's description as the player reads it, before init.
     const std::string& Description() const { return description_; }
     void Config();
+    // Calls the uninstall hook as the player's preferences do, with the preferences window as
+    // parent. A plug-in without the hook can only be removed at the next start.
+    int Uninstall(HWND parent);
 
 private:
     std::string fileName_;
@@ -50,3 +54,7 @@ private:
     winampGeneralPurposePlugin* header_ = nullptr;
     std::string description_;
 };
+
+// The plug-ins the player loads from its folder: every Plugins\gen_*.dll, in the order the
+// system lists them.
+std::vector<std::string> PluginsInFolder(const std::string& playerFolder);

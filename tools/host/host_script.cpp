@@ -6,6 +6,7 @@
 #include "host/host_log.h"
 #include "host/host_plugin.h"
 #include "host/player_window.h"
+#include "shell/winamp.h"
 
 #include <windows.h>
 
@@ -30,6 +31,7 @@ const TVerb Verbs[] = {
     {"load", TKind::Load},
     {"config", TKind::Config},
     {"quit", TKind::Quit},
+    {"uninstall", TKind::Uninstall},
     {"playstate", TKind::PlayState},
     {"fullscreen", TKind::FullScreen},
     {"wait", TKind::Wait},
@@ -122,6 +124,7 @@ private:
             break;
         case TKind::Config:
         case TKind::Quit:
+        case TKind::Uninstall:
             CheckWordCount(words, 0, 0);
             break;
         case TKind::PlayState:
@@ -359,6 +362,9 @@ void THostSession::Run(const THostStep& step) {
     case TKind::Quit:
         Unload();
         break;
+    case TKind::Uninstall:
+        Uninstall();
+        break;
     case TKind::PlayState:
         player_.SetPlayState(step.Number);
         break;
@@ -404,6 +410,21 @@ void THostSession::Load(const std::string& fileName) {
         WriteSettingsFile(settingsLines_);
     plugin_ = std::make_unique<THostPlugin>(fileName, player_.Handle());
     log_.Note("loaded " + fileName + ": " + plugin_->Description());
+}
+
+void THostSession::Uninstall() {
+    if (!plugin_)
+        throw EkvError("uninstall without a plug-in");
+    // The player's preferences window is the hook's parent; the stand-in has only its main one.
+    const int answer = plugin_->Uninstall(player_.Handle());
+    log_.Note("uninstall() returned " + std::to_string(answer));
+    if (answer != GEN_PLUGIN_UNINSTALL_NOW)
+        return;
+    const std::string fileName = plugin_->FileName();
+    Unload();
+    if (!DeleteFileA(fileName.c_str()))
+        throw EkvError("cannot delete " + fileName + ": error " + std::to_string(GetLastError()));
+    log_.Note("deleted " + fileName);
 }
 
 void THostSession::Unload() {

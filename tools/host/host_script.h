@@ -36,6 +36,9 @@ class TPlayerWindow;
 //   load [<file>]                       load the plug-in (default: the one the host was given)
 //   config                              call the plug-in's config
 //   quit                                call quit and free the plug-in
+//   uninstall                           remove the plug-in from the player's preferences:
+//                                       call its uninstall hook; when that allows it, quit,
+//                                       free the plug-in and delete its DLL
 //   playstate <0|1|3>                   the play-state query's answer
 //   fullscreen <0|1>                    the full-screen query's answer
 //   wait <ms>                           serve messages for that long
@@ -55,6 +58,7 @@ struct THostStep {
         Load,
         Config,
         Quit,
+        Uninstall,
         PlayState,
         FullScreen,
         Wait,
@@ -108,6 +112,7 @@ public:
 
 private:
     void Load(const std::string& fileName);
+    void Uninstall();
     void Expect(const std::string& words);
     void ExpectSilence(DWORD milliseconds);
     THostDeviceDriver& Driver();

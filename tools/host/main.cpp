@@ -2,11 +2,13 @@
 // start, every command the plug-in sends it.
 //
 //   trelvon_host [--playstate N] [--fullscreen] [--run MS] [--script FILE] [PLUGIN.dll]
+//   trelvon_host [--playstate N] [--fullscreen] [--run MS] --folder PLAYERFOLDER
 //
-// Without a script the plug-in is loaded and the host serves messages until Ctrl+C or, with
-// --run, for MS milliseconds; then it calls quit and frees the plug-in. A script that declares
-// devices runs them on the simulated HID bus, which needs the bus's library doubles in system32
-// and WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n (scripts/demo sets both up).
+// Without a script the plug-in is loaded, or with --folder every PLAYERFOLDER\Plugins\gen_*.dll
+// as the player loads them, and the host serves messages until Ctrl+C, until it is asked to
+// close or, with --run, for MS milliseconds; then it calls quit and frees each plug-in. A script
+// that declares devices runs them on the simulated HID bus, which needs the bus's library doubles
+// in system32 and WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n (scripts/demo sets both up).
 
 #include "framework/kv_error.h"
 #include "host/host_log.h"
@@ -25,6 +27,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +41,7 @@ BOOL WINAPI StopOnControlC(DWORD) {
 struct TOptions {
     std::string PluginFileName;
     std::string ScriptFileName;
+    std::string PlayerFolder;
     int PlayState = 0;
     bool FullScreen = false;
     long RunMs = -1;
@@ -56,14 +60,20 @@ TOptions ParseOptions(int argc, char** argv) {
             options.RunMs = std::atol(argv[++i]);
         else if (arg == "--script" && hasValue)
             options.ScriptFileName = argv[++i];
+        else if (arg == "--folder" && hasValue)
+            options.PlayerFolder = argv[++i];
         else if (!arg.empty() && arg[0] != '-' && options.PluginFileName.empty())
             options.PluginFileName = arg;
         else
             throw EkvError("usage: trelvon_host [--playstate N] [--fullscreen] [--run MS] "
-                           "[--script FILE] [PLUGIN.dll]");
+                           "[--script FILE] [PLUGIN.dll] | --folder PLAYERFOLDER");
     }
-    if (options.PluginFileName.empty() && options.ScriptFileName.empty())
-        throw EkvError("name a plug-in or a script");
+    if (!options.PlayerFolder.empty() &&
+        !(options.PluginFileName.empty() && options.ScriptFileName.empty()))
+        throw EkvError("--folder loads the folder's plug-ins; it takes no plug-in or script");
+    if (options.PluginFileName.empty() && options.ScriptFileName.empty() &&
+        options.PlayerFolder.empty())
+        throw EkvError("name a plug-in, a script or a player folder");
     return options;
 }
 
@@ -106,9 +116,26 @@ int Run(const TOptions& options, THostLog& log) {
         session.Unload();
         return 0;
     }
-    THostSession session(player, log, options.PluginFileName, nullptr);
-    CloseEndsSession(player, session);
-    session.Run(THostStep{THostStep::TKind::Load, 0, {}, {}, 0, {}, {}});
+    const std::vector<std::string> files = options.PlayerFolder.empty()
+                                               ? std::vector{options.PluginFileName}
+                                               : PluginsInFolder(options.PlayerFolder);
+    std::vector<std::unique_ptr<THostPlugin>> plugins;
+    const auto unloadAll = [&] {
+        while (!plugins.empty()) {
+            log.Note("quit()");
+            plugins.pop_back();
+        }
+    };
+    // As the player does on close: quit and free every plug-in at once, even from inside one of
+    // their dialogs, then leave the message loop.
+    player.OnClose = [&] {
+        unloadAll();
+        PostQuitMessage(0);
+    };
+    for (const std::string& file : files) {
+        plugins.push_back(std::make_unique<THostPlugin>(file, player.Handle()));
+        log.Note("loaded " + file + ": " + plugins.back()->Description());
+    }
     if (options.RunMs >= 0) {
         PumpMessagesFor(static_cast<DWORD>(options.RunMs));
     } else {
@@ -118,7 +145,7 @@ int Run(const TOptions& options, THostLog& log) {
             DispatchMessageA(&message);
         }
     }
-    session.Unload();
+    unloadAll();
     return 0;
 }
 
