@@ -6,12 +6,11 @@
 #include <string>
 
 #include "engine/settings_file.h"
+#include "framework/kv_module.h"
+#include "hid/kv_win32.h"
 #include "hid/kv_win32_di.h"
 #include "shell/file_version.h"
 #include "shell/hid_processor_winamp.h"
-
-// The module that contains this code.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
@@ -34,16 +33,10 @@ int Init();
 void Config();
 void Quit();
 
-std::string ModuleFileName() {
-    char name[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(PluginModule(), name, MAX_PATH);
-    return std::string(name, length < MAX_PATH ? length : 0);
-}
-
 void FillDescription() {
     std::string version;
     try {
-        version = FileVersionText(ModuleFileName());
+        version = FileVersionText(kvModuleFileName(PluginModule()));
     } catch (...) {
         // Without version information the description ends after the "v".
     }
@@ -128,13 +121,14 @@ void Quit() {
     }
 }
 
-// kvhid.ini, and its folder when nothing else is left in it.
+// kvhid.ini, and its folder when nothing else is left in it. The path is UTF-8, for a profile
+// folder of any name.
 void RemoveSettings() {
     const std::string path = DefaultSettingsPath(TWinampHidProcessor::kSettingsFileName);
-    DeleteFileA(path.c_str());
+    PlatformSettingsStore().Remove(path);
     const std::size_t folderEnd = path.find_last_of('\\');
     if (folderEnd != std::string::npos)
-        RemoveDirectoryA(path.substr(0, folderEnd).c_str());
+        RemoveDirectoryW(WideFromUtf8(path.substr(0, folderEnd)).c_str());
 }
 
 } // namespace
@@ -144,7 +138,7 @@ void SetPluginModule(HINSTANCE module) {
 }
 
 HINSTANCE PluginModule() {
-    return pluginModule != nullptr ? pluginModule : reinterpret_cast<HINSTANCE>(&__ImageBase);
+    return pluginModule != nullptr ? pluginModule : kvThisModule();
 }
 
 extern "C" winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() {

@@ -8,10 +8,10 @@
 #include "hid/kv_hid.h"
 #include "ui/kv_dialog.h"
 
-// Captures which button an action stands for: listens on one device or on all of them, folds
-// the bytes of the press (and, for repeating actions, of the release) into the action's codes,
-// and ends with OK when a burst is over (the engine's burst silence after its last report), or
-// with Cancel after 10 seconds without one.
+// Captures which button an action stands for. It listens on one device or on all of them and
+// folds the bytes of the press (and, for repeating actions, of the release) into the action's
+// codes. It ends with OK once the engine's burst silence follows a burst, or with Cancel after
+// 10 seconds without one.
 class TfmHidAction : public TkvDialog {
 public:
     TfmHidAction();
