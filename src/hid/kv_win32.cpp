@@ -30,6 +30,35 @@ template <typename TPointer> void Resolve(HMODULE module, const char* name, TPoi
                : nullptr;
 }
 
+// The system's message for an error code, without its line break; empty when unknown.
+std::wstring SystemErrorTextWide(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring result;
+    if (text != nullptr) {
+        result.assign(text, length);
+        LocalFree(text);
+    }
+    while (!result.empty() && result.back() <= L' ')
+        result.pop_back();
+    return result;
+}
+
+std::string NarrowFromWide(std::wstring_view text, UINT codePage) {
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return {};
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
 } // namespace
 
 const TkvSystemEntryPoints& SystemEntryPoints() {
@@ -46,16 +75,8 @@ const TkvSystemEntryPoints& SystemEntryPoints() {
 }
 
 std::string kvToAnsi(const wchar_t* text, std::size_t length) {
-    if (text == nullptr || length == 0)
-        return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0,
-                                         nullptr, nullptr);
-    if (size <= 0)
-        return {};
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), result.data(), size, nullptr,
-                        nullptr);
-    return result;
+    return text != nullptr ? NarrowFromWide(std::wstring_view(text, length), CP_ACP)
+                           : std::string();
 }
 
 bool ReadOverlapped(HANDLE handle, void* buffer, DWORD count, OVERLAPPED& overlapped) {
@@ -109,33 +130,12 @@ bool CancelPendingIo(HANDLE handle, OVERLAPPED* overlapped) {
 }
 
 std::string SystemErrorText(DWORD code) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result;
-    if (text != nullptr) {
-        result.assign(text, length);
-        LocalFree(text);
-    }
-    while (!result.empty() && static_cast<unsigned char>(result.back()) <= ' ')
-        result.pop_back();
-    return result;
+    const std::wstring text = SystemErrorTextWide(code);
+    return kvToAnsi(text.data(), text.size());
 }
 
 std::string SystemErrorTextUtf8(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring result;
-    if (text != nullptr) {
-        result.assign(text, length);
-        LocalFree(text);
-    }
-    while (!result.empty() && result.back() <= L' ')
-        result.pop_back();
-    return Utf8FromWide(result);
+    return Utf8FromWide(SystemErrorTextWide(code));
 }
 
 std::wstring WideFromUtf8(std::string_view text) {
@@ -149,14 +149,7 @@ std::wstring WideFromUtf8(std::string_view text) {
 }
 
 std::string Utf8FromWide(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
-    return utf8;
+    return NarrowFromWide(text, CP_UTF8);
 }
 
 std::string GetKeyPath(HKEY key, HKEY* root) {
