@@ -5,27 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "framework/kv_handle.h"
+
 struct winampGeneralPurposePlugin;
 
-// Owns the library handle of a loaded plug-in.
-class TLibraryHandle {
-public:
-    TLibraryHandle() = default;
-    explicit TLibraryHandle(HMODULE module) : module_(module) {}
-    TLibraryHandle(const TLibraryHandle&) = delete;
-    TLibraryHandle& operator=(const TLibraryHandle&) = delete;
-    ~TLibraryHandle() { Reset(); }
-
-    HMODULE Get() const { return module_; }
-    void Reset(HMODULE module = nullptr) {
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-        module_ = module;
-    }
-
-private:
-    HMODULE module_ = nullptr;
+struct TFreeLibrary {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
 };
+// Owns the library handle of a loaded plug-in.
+using TLibraryHandle = TkvScoped<HMODULE, TFreeLibrary>;
 
 // A gen_*.dll loaded the way the player loads it: the export, a header of version 16, the
 // player window and module handle written into the header, then init. Destroying it calls quit

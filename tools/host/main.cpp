@@ -24,6 +24,7 @@
 #include <exception>
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -86,11 +87,11 @@ std::string ReadFile(const std::string& fileName) {
     return text.str();
 }
 
-// As the player does on close: quit and free the plug-in at once, even from inside one of its
+// As the player does on close: quit and free the plug-ins at once, even from inside one of their
 // dialogs, then leave the message loop.
-void CloseEndsSession(TPlayerWindow& player, THostSession& session) {
-    player.OnClose = [&session] {
-        session.Unload();
+void UnloadOnClose(TPlayerWindow& player, std::function<void()> unload) {
+    player.OnClose = [unload = std::move(unload)] {
+        unload();
         PostQuitMessage(0);
     };
 }
@@ -111,7 +112,7 @@ int Run(const TOptions& options, THostLog& log) {
             bus = std::make_unique<THostSimDriver>();
         // Declared after the bus: the plug-in is unloaded while its devices still exist.
         THostSession session(player, log, options.PluginFileName, bus.get());
-        CloseEndsSession(player, session);
+        UnloadOnClose(player, [&session] { session.Unload(); });
         session.Run(steps);
         session.Unload();
         return 0;
@@ -126,12 +127,7 @@ int Run(const TOptions& options, THostLog& log) {
             plugins.pop_back();
         }
     };
-    // As the player does on close: quit and free every plug-in at once, even from inside one of
-    // their dialogs, then leave the message loop.
-    player.OnClose = [&] {
-        unloadAll();
-        PostQuitMessage(0);
-    };
+    UnloadOnClose(player, unloadAll);
     for (const std::string& file : files) {
         plugins.push_back(std::make_unique<THostPlugin>(file, player.Handle()));
         log.Note("loaded " + file + ": " + plugins.back()->Description());
