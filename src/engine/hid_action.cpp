@@ -39,6 +39,8 @@ void THidAction::Assign(const THidAction& source) {
     PressCode = source.PressCode;
     ReleaseCode = source.ReleaseCode;
     DeviceIndex = source.DeviceIndex;
+    Device = source.Device;
+    DeviceAway = source.DeviceAway;
 }
 
 void THidAction::ResetCodes() {
