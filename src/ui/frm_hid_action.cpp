@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "engine/hid_dispatcher.h"
 #include "engine/hid_processor.h"
 #include "ui/ui_ids.h"
 
@@ -71,6 +72,13 @@ void TfmHidAction::FormClose(INT_PTR result) {
     StartTimer(timerTimeout, false);
     if (result == IDOK && ListenIndex == -1)
         ListenIndex = Action.DeviceIndex;
+    // The button belongs to the device it was learned on, wherever that is listed next time.
+    if (result == IDOK && !Ports.empty()) {
+        const std::vector<THidDeviceIdentity> present = PresentDevices(*Ports.front());
+        if (Action.DeviceIndex >= 0 && static_cast<std::size_t>(Action.DeviceIndex) < present.size())
+            Action.Device = present[static_cast<std::size_t>(Action.DeviceIndex)];
+        Action.DeviceAway = false;
+    }
     ClosePorts();
 }
 
