@@ -89,7 +89,8 @@ public:
     void Plug(int id);
     // The device is unplugged and comes back on another USB port: a new path, and a new
     // instance id unless it has a serial number (the system keeps the instance id of such a
-    // device across ports); ids, strings and its place in the enumeration order stay.
+    // device across ports); ids, strings and its place in the enumeration order stay. It comes
+    // back on the announcing thread once its removal is out: WaitForAnnouncements sees it back.
     void MoveDevice(int id);
     // Sleep: the suspend broadcast first, then every present device goes away without device
     // notifications. Resume brings them back, as new device nodes with arrivals announced
