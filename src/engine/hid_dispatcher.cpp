@@ -186,8 +186,10 @@ THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const st
 
 void THidPortDispatcher::DeviceChangeNoticed() {
     refreshRetries_ = 0;
-    if (!serving_ || refreshTimer_.Enabled())
+    // A refresh already due soon covers this one too; a retry further off is brought forward.
+    if (!serving_ || (refreshTimer_.Enabled() && refreshTimer_.Interval() <= kRefreshDelayMs))
         return;
+    refreshTimer_.SetEnabled(false);
     refreshTimer_.SetInterval(kRefreshDelayMs);
     refreshTimer_.SetEnabled(true);
 }

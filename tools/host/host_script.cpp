@@ -394,6 +394,7 @@ void THostSession::Run(const THostStep& step) {
         break;
     case TKind::Ini:
         settingsLines_.push_back(step.Text);
+        settingsPending_ = true;
         break;
     case TKind::Load:
         Load(step.Text.empty() ? pluginFileName_ : step.Text);
@@ -468,8 +469,9 @@ void THostSession::Load(const std::string& fileName) {
     if (fileName.empty())
         throw EkvError("no plug-in to load");
     Unload();
-    if (!settingsLines_.empty())
+    if (settingsPending_)
         WriteSettingsFile(settingsLines_);
+    settingsPending_ = false;
     plugin_ = std::make_unique<THostPlugin>(fileName, player_.Handle());
     log_.Note("loaded " + fileName + ": " + plugin_->Description());
 }

@@ -25,7 +25,9 @@ class TPlayerWindow;
 //   button <device> <button> <report>... [release <report>...]
 //                                       what a button sends, each report in hexadecimal; the bus
 //                                       pads shorter reports with zeros to the device's length
-//   ini <text>                          a line of kvhid.ini, written before every later load
+//   ini <text>                          a line of kvhid.ini; the lines so far are written before
+//                                       the next load, so a later load reads what the plug-in
+//                                       saved meanwhile
 //   bind <device> <button> <action>     an ActionNN line of kvhid.ini (numbered after the ones
 //                                       before it) for the device at its position in the
 //                                       plug-in's device list at this point of the script (its
@@ -157,6 +159,7 @@ private:
     THostDeviceDriver* driver_;
     std::unique_ptr<THostPlugin> plugin_;
     std::vector<std::string> settingsLines_;
+    bool settingsPending_ = false; // lines came since the file was last written
     DWORD expectTimeout_ = 2000;
     DWORD spacing_ = 20;
     std::size_t expected_; // commands before this one are past expecting
