@@ -66,7 +66,6 @@ THidDevicehandler::THidDevicehandler(std::uint32_t serial, HWND reportWindow, UI
     : Reports(reportWindow, reportMessage, serial), Serial(serial) {
     BurstTimer.SetEnabled(false);
     BurstTimer.SetInterval(kBurstSilenceMs);
-    Port.DeviceListChanged();
     Port.SetTag(static_cast<std::intptr_t>(serial));
 }
 
@@ -153,7 +152,10 @@ THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const st
         ++lastSerial_, reportWindow_.Handle(), kReportMessage));
     handler.Device = device;
     handler.Path = path;
-    handler.Port.SetDeviceIndex(device);
+    // The port's list is the one device, copied from the list just loaded: loading a list of
+    // its own would cost each port as much as the whole refresh.
+    handler.Port.AddDevice(std::make_unique<TkvHidDevice>(*enumerationPort_.GetHidDevice(device)));
+    handler.Port.SetDeviceIndex(0);
     handler.Port.OnAfterReceive = [&handler](TkvBaseIO*, const void* buffer,
                                              std::uint32_t count) {
         HandleReport(handler, buffer, count);
@@ -164,10 +166,6 @@ THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const st
     handler.BurstTimer.SetOnTimer(
         [this, serial = handler.Serial](TkvTimer*) { BurstTimerTick(serial); });
     try {
-        // The port read the list a moment after the dispatcher did; it must be the same device.
-        const TkvHidDevice* named = handler.Port.CurrentDevice();
-        if (named == nullptr || named->DevicePath != path)
-            throw EkvError("The device list changed while the device was being opened");
         handler.Port.SetActive(true);
         return &handler;
     } catch (const std::exception& error) {

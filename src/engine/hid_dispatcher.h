@@ -24,7 +24,7 @@ std::vector<THidDeviceIdentity> PresentDevices(const TkvHid& port);
 // had; it tags the queue's wake-ups, so one for a closed handler finds nobody.
 class THidDevicehandler {
 public:
-    // The port loads the device list at once; the burst timer is stopped, 300 ms.
+    // The port has no device yet; the burst timer is stopped, 300 ms.
     THidDevicehandler(std::uint32_t serial, HWND reportWindow, UINT reportMessage);
     THidDevicehandler(const THidDevicehandler&) = delete;
     THidDevicehandler& operator=(const THidDevicehandler&) = delete;

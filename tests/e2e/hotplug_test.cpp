@@ -77,10 +77,10 @@ TEST_F(EndToEnd, AReplugOrAResumeBringsTheRemoteBackByItself) {
     std::vector<double> opens;
     for (int round = 0; round < 5; ++round) {
         more("unplug r\n");
-        ASSERT_TRUE(PumpMessagesUntil([&] { return bus.Connections(id) == 0; }, 3000));
+        ASSERT_TRUE(PumpUntil([&] { return bus.Connections(id) == 0; }, 3000));
         const auto start = std::chrono::steady_clock::now();
         more("plug r\n");
-        ASSERT_TRUE(PumpMessagesUntil([&] { return bus.Connections(id) == 1; }, 3000));
+        ASSERT_TRUE(PumpUntil([&] { return bus.Connections(id) == 1; }, 3000));
         opens.push_back(std::chrono::duration<double, std::milli>(
                             std::chrono::steady_clock::now() - start)
                             .count());
@@ -157,12 +157,12 @@ TEST_F(EndToEnd, HundredReplugsWithAStreamRunningLeaveNothingBehind) {
     const DWORD handles = SteadyHandleCount();
     for (int cycle = 0; cycle < 100; ++cycle) {
         bus.Unplug(remote);
-        ASSERT_TRUE(PumpMessagesUntil([&] { return bus.Connections(remote) == 0; }, 3000));
+        ASSERT_TRUE(PumpUntil([&] { return bus.Connections(remote) == 0; }, 3000));
         bus.Plug(remote);
-        ASSERT_TRUE(PumpMessagesUntil([&] { return bus.Connections(remote) == 1; }, 3000))
+        ASSERT_TRUE(PumpUntil([&] { return bus.Connections(remote) == 1; }, 3000))
             << "cycle " << cycle;
     }
-    EXPECT_TRUE(PumpMessagesUntil(
+    EXPECT_TRUE(PumpUntil(
         [&] { return ProcessThreadCount() == threads && SteadyHandleCount() <= handles; }, 5000))
         << "threads " << threads << " -> " << ProcessThreadCount() << ", handles " << handles
         << " -> " << ProcessHandleCount();

@@ -53,8 +53,9 @@ TEST_F(THidPortDispatcherTest, OpensEachUsedExistingDeviceOnceInOrderOfFirstUse)
         engine_->Bind(atNext, 0xA, device);
     engine_->OpenDevices();
     ASSERT_EQ(Ports().DeviceHandlerCount(), 2);
-    EXPECT_EQ(Handler(0).Port.DeviceIndex(), 1);
-    EXPECT_EQ(Handler(1).Port.DeviceIndex(), 0);
+    EXPECT_EQ(Handler(0).Device, 1);
+    EXPECT_EQ(Handler(1).Device, 0);
+    EXPECT_EQ(Handler(0).Port.CurrentDevice()->DevicePath, bus_.DevicePath(ids_[1]));
     EXPECT_TRUE(Handler(0).Port.Active() && Handler(1).Port.Active());
     EXPECT_NE(Handler(0).Serial, Handler(1).Serial);
     EXPECT_EQ(Ports().FindDeviceHandler(0), &Handler(1));

@@ -200,12 +200,13 @@ public:
         std::vector<double> opens;
         for (int round = 0; round < rounds; ++round) {
             bus.Unplug(remote);
-            if (!PumpMessagesUntil([&] { return bus.Connections(remote) == 0; }, 3000))
+            if (!PumpUntil([&] { return bus.Connections(remote) == 0; }, 3000))
                 throw EkvError("the unplugged remote stayed open");
             PumpMessagesFor(300); // the plug-in has let it go
             const auto start = TClock::now();
             bus.Plug(remote); // announced at once, as the system does
-            if (!PumpMessagesUntil([&] { return bus.Connections(remote) == 1; }, 5000))
+            // Polled: the port's connection reaches the simulator, not this thread's queue.
+            if (!PumpUntil([&] { return bus.Connections(remote) == 1; }, 5000))
                 throw EkvError("the replugged remote was not opened again");
             opens.push_back(MillisecondsSince(start));
         }
