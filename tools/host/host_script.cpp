@@ -437,22 +437,27 @@ void THostSession::Run(const THostStep& step) {
         break;
     case TKind::Unplug:
     case TKind::Plug:
+        log_.Note(step.Text + ": " + StepVerb(step.Kind));
         Driver().SetPresent(step.Number, step.Kind == TKind::Plug);
         AwaitAnnouncements();
         break;
     case TKind::Insert:
+        log_.Note(step.Text + ": " + StepVerb(step.Kind));
         Driver().InsertDevice(step.Number, step.Position, step.Settings);
         AwaitAnnouncements();
         break;
     case TKind::Move:
+        log_.Note(step.Text + ": " + StepVerb(step.Kind));
         Driver().MoveDevice(step.Number);
         AwaitAnnouncements();
         break;
     case TKind::Suspend:
+        log_.Note(StepVerb(step.Kind));
         Driver().Suspend();
         AwaitAnnouncements();
         break;
     case TKind::Resume:
+        log_.Note(StepVerb(step.Kind));
         Driver().Resume(step.Number != 0);
         AwaitAnnouncements();
         break;
