@@ -116,7 +116,9 @@ private:
     // window is top-level (hidden): device node changes and power events go to those only.
     TkvMessageWindow reportWindow_;
     struct TUnregisterNotification {
-        void operator()(HDEVNOTIFY notification) const { UnregisterDeviceNotification(notification); }
+        void operator()(HDEVNOTIFY notification) const {
+            UnregisterDeviceNotification(notification);
+        }
     };
     TkvScoped<HDEVNOTIFY, TUnregisterNotification> deviceNotification_;
 };

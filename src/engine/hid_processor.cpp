@@ -1,6 +1,5 @@
 #include "engine/hid_processor.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "engine/settings_file.h"
@@ -17,9 +16,7 @@ constexpr std::size_t kShortestActionText = 3;
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 std::string ActionKey(int position) {
-    char key[16];
-    std::snprintf(key, sizeof key, "Action%.2u", static_cast<unsigned>(position));
-    return key;
+    return (position < 10 ? "Action0" : "Action") + std::to_string(position);
 }
 
 // Where a device identity is stored: beside HidIndex, and beside each action line. Older
@@ -36,7 +33,8 @@ THidDeviceIdentity StoredIdentity(const TSettingsValues& values, std::string_vie
 }
 
 std::string IdentityLine(std::string_view key, const THidDeviceIdentity& device) {
-    return device.Path.empty() ? std::string() : std::string(key) + "=" + IdentityText(device) + "\r\n";
+    return device.Path.empty() ? std::string()
+                               : std::string(key) + "=" + IdentityText(device) + "\r\n";
 }
 
 // A repeating action whose press was seen and whose release is awaited; device and mode play no

@@ -75,7 +75,8 @@ void TfmHidAction::FormClose(INT_PTR result) {
     // The button belongs to the device it was learned on, wherever that is listed next time.
     if (result == IDOK && !Ports.empty()) {
         const std::vector<THidDeviceIdentity> present = PresentDevices(*Ports.front());
-        if (Action.DeviceIndex >= 0 && static_cast<std::size_t>(Action.DeviceIndex) < present.size())
+        if (Action.DeviceIndex >= 0 &&
+            static_cast<std::size_t>(Action.DeviceIndex) < present.size())
             Action.Device = present[static_cast<std::size_t>(Action.DeviceIndex)];
         Action.DeviceAway = false;
     }

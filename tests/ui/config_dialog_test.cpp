@@ -159,7 +159,13 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
         Click(dialog, IDOK);
     });
     const std::string next = "C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0";
-    EXPECT_EQ(Settings(),
+    // The learned button remembers its device beside the line an older version reads.
+    const std::string identity = "\r\nAction01Device=1209,0001,0100,000C,0001,0,,";
+    std::string saved = Settings();
+    const std::size_t at = saved.find(identity);
+    ASSERT_NE(at, std::string::npos) << saved;
+    saved.erase(at, saved.find("\r\n", at + 2) - at);
+    EXPECT_EQ(saved,
               "HidIndex=-1\r\nMode=-1\r\nAction00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" + next +
                   "\r\nAction02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
                   "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
@@ -351,8 +357,9 @@ TEST_F(TfmConfigTest, ARememberedDeviceThatIsAwayIsShownNotConnectedUntilItArriv
         back.Product = L"Old Remote";
         arrived = bus_.InsertDevice(back, 0);
         EXPECT_TRUE(bus_.WaitForAnnouncements(std::chrono::milliseconds(3000)));
-        EXPECT_TRUE(PumpUntil(
-            [&] { return ListRows(dialog, idActions, 3).front() == "Next | Assigned | Old Remote"; }));
+        EXPECT_TRUE(PumpUntil([&] {
+            return ListRows(dialog, idActions, 3).front() == "Next | Assigned | Old Remote";
+        }));
         EXPECT_EQ(ComboItems(dialog, idDeviceBox).size(), items.size());
         EXPECT_EQ(ComboSelection(dialog, idDeviceBox), 0);
         Click(dialog, IDOK);
