@@ -93,7 +93,7 @@ private:
                 return;
             const HANDLE events[] = {event_.Get(), stop_.Get()};
             if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0)
-                CancelIo(device_.Get()); // only the thread that issued a read can cancel it
+                CancelIo(device_.Get()); // only the thread that started a read can cancel it
             if (!GetOverlappedResult(device_.Get(), &overlapped, &got, TRUE))
                 return;
         }
