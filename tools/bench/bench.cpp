@@ -152,9 +152,10 @@ public:
                 throw EkvError("the stream's reports did not arrive");
             return share * 100.0;
         };
-        // Taken in turns, so that whatever else the machine does weighs on both alike.
-        constexpr int rounds = 3;
-        std::vector<double> plugins, readers;
+        // Taken in turns, and compared turn by turn, so that whatever else the machine does
+        // weighs on both alike.
+        constexpr int rounds = 5;
+        std::vector<double> plugins, readers, ratios;
         for (int round = 0; round < rounds; ++round) {
             {
                 TScenario s(*this, 1);
@@ -165,17 +166,20 @@ public:
             session.Run(ParseHostScript(Setup(1)));
             const TMinimalReader minimal(driver.Bus().DevicePath(driver.BusId(0)));
             readers.push_back(measure(driver));
+            ratios.push_back(plugins.back() / readers.back());
         }
-        std::sort(plugins.begin(), plugins.end());
-        std::sort(readers.begin(), readers.end());
-        const double plugin = plugins[rounds / 2], reader = readers[rounds / 2];
-        const bool ok = plugin <= 1.2 * reader;
+        for (auto* figures : {&plugins, &readers, &ratios})
+            std::sort(figures->begin(), figures->end());
+        const double plugin = plugins[rounds / 2], reader = readers[rounds / 2],
+                     ratio = ratios[rounds / 2];
+        const bool ok = ratio <= 1.2;
         std::printf("Stream cost, %u reports a second for %u s from one device whose bound button "
                     "is not pressed, in one process with the simulator, median of %d turns each:\n"
                     "    plug-in %.1f %% of a core, minimal reader (one overlapped read per "
-                    "report) %.1f %%, ratio %.2f (goal: at most 1.2)  %s\n",
-                    perSecond, seconds, rounds, plugin, reader, plugin / reader,
-                    ok ? "ok" : "MISSED");
+                    "report) %.1f %%, ratio %.2f (turn by turn %.2f to %.2f; goal: at most "
+                    "1.2)  %s\n",
+                    perSecond, seconds, rounds, plugin, reader, ratio, ratios.front(),
+                    ratios.back(), ok ? "ok" : "MISSED");
         return ok;
     }
 
