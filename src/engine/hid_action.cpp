@@ -37,6 +37,8 @@ void THidAction::Assign(const THidAction& source) {
     ActionType = source.ActionType;
     PressCode = source.PressCode;
     ReleaseCode = source.ReleaseCode;
+    PressBytes = source.PressBytes;
+    ReleaseBytes = source.ReleaseBytes;
     DeviceIndex = source.DeviceIndex;
     Device = source.Device;
     DeviceAway = source.DeviceAway;
@@ -45,10 +47,19 @@ void THidAction::Assign(const THidAction& source) {
 void THidAction::ResetCodes() {
     PressCode = kNoCode;
     ReleaseCode = kNoCode;
+    PressBytes.clear();
+    ReleaseBytes.clear();
 }
 
 void THidAction::AddCodeByte(std::uint8_t byte, bool toPress) {
     std::uint32_t& code = toPress ? PressCode : ReleaseCode;
+    std::vector<std::uint8_t>& bytes = toPress ? PressBytes : ReleaseBytes;
+    // A code that has started without bytes belongs to a burst that outgrew them.
+    const bool kept = code == kNoCode || !bytes.empty();
+    if (kept && bytes.size() < kMaxBurstBytes)
+        bytes.push_back(byte);
+    else
+        bytes.clear();
     code = kvcrc(code, byte);
 }
 
@@ -56,10 +67,17 @@ bool THidAction::IsAssigned() const {
     return PressCode != kNoCode && DeviceIndex != -1 && ActionType != atUnknown;
 }
 
-bool THidAction::Matches(std::uint32_t code) const {
-    if (Pressed && IsRepeatable() && ReleaseCode != kNoCode)
-        return code == ReleaseCode;
-    return code == PressCode;
+bool THidAction::AwaitsRelease() const {
+    return Pressed && IsRepeatable() && ReleaseCode != kNoCode;
+}
+
+bool BurstBytesMatch(const std::vector<std::uint8_t>& bytes, std::uint32_t code) {
+    if (bytes.empty() || bytes.size() > kMaxBurstBytes)
+        return false;
+    std::uint32_t crc = kCrcStart;
+    for (const std::uint8_t byte : bytes)
+        crc = kvcrc(crc, byte);
+    return crc == code;
 }
 
 std::string THidAction::ToText() const {

@@ -1,7 +1,9 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/device_identity.h"
 
@@ -32,6 +34,9 @@ inline constexpr std::uint16_t kAllHidActions = 0xFFFF;
 inline constexpr std::uint16_t kRepeatingHidActions = 0x01E0; // Volume Up/Down, Forward, Backward
 // A press or release code that has not been captured.
 inline constexpr std::uint32_t kNoCode = 0xFFFFFFFFu;
+// The longest press or release burst whose bytes an action keeps; a longer one is known by its
+// code only.
+inline constexpr std::size_t kMaxBurstBytes = 256;
 
 // Display name of an action type as lists and captions show it; empty for types above 15.
 const char* HidActionName(std::uint8_t type);
@@ -58,19 +63,30 @@ public:
     // Run-time: the remembered device is not present. The action waits for it and matches
     // nothing; DeviceIndex keeps the position it had, which is what kvhid.ini gets meanwhile.
     bool DeviceAway = false;
+    // The bytes of the press and release bursts, whose codes are PressCode and ReleaseCode;
+    // empty when unknown. Knowing them lets a burst end as soon as it equals one.
+    std::vector<std::uint8_t> PressBytes;
+    std::vector<std::uint8_t> ReleaseBytes;
     // Run-time only, never saved or copied. While learning: bytes go to PressCode when true.
     // While dispatching: the press of a repeating action was seen and its release is awaited.
     bool Pressed = false;
 
-    // Copies type, codes and device (with its identity and presence); Pressed stays as it is.
+    // Copies type, codes, bytes and device (with its identity and presence); Pressed stays as it
+    // is.
     void Assign(const THidAction& source);
     const char* ActionName() const { return HidActionName(ActionType); }
     void ResetCodes();
+    // Adds one byte to the code, and to the bytes while the burst fits in kMaxBurstBytes.
     void AddCodeByte(std::uint8_t byte, bool toPress);
     bool IsAssigned() const;
     bool IsRepeatable() const { return IsRepeatingHidAction(ActionType); }
-    // A held repeating action waits for its release code; everything else matches its press.
-    bool Matches(std::uint32_t code) const;
+    // A held repeating action waits for its release burst; everything else for its press.
+    bool AwaitsRelease() const;
+    std::uint32_t AwaitedCode() const { return AwaitsRelease() ? ReleaseCode : PressCode; }
+    const std::vector<std::uint8_t>& AwaitedBytes() const {
+        return AwaitsRelease() ? ReleaseBytes : PressBytes;
+    }
+    bool Matches(std::uint32_t code) const { return code == AwaitedCode(); }
 
     // kvhid.ini form: type letter, press and release code as 8 capital hex digits each, device
     // index in decimal, e.g. "CCADBBE3DFFFFFFFF0".
@@ -78,3 +94,6 @@ public:
     // Never fails: unreadable codes become kNoCode, an unreadable device index -1.
     void FromText(std::string_view text);
 };
+
+// True when `bytes` can stand for the burst of `code`: 1 to kMaxBurstBytes bytes whose code it is.
+bool BurstBytesMatch(const std::vector<std::uint8_t>& bytes, std::uint32_t code);

@@ -221,7 +221,6 @@ void THidPortDispatcher::SetRepeatTimerEnabled(bool enabled) {
 
 void THidPortDispatcher::HandleReport(THidDevicehandler& handler, const void* buffer,
                                       std::uint32_t count) {
-    OutputDebugStringA("HIS Report!!!!!");
     if (buffer == nullptr)
         return;
     try {
@@ -267,10 +266,18 @@ void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t*
         if (handler == nullptr)
             return;
     }
-    const bool continues = handler->BurstTimer.Enabled();
-    handler->BurstCode = AddReportToBurst(handler->BurstCode, continues, bytes, count);
+    const bool opens = !handler->BurstTimer.Enabled();
+    if (opens)
+        handler->Burst.Start();
+    handler->Burst.Add(bytes, count);
     handler->LastReportTime = time;
-    ArmBurstTimer(*handler, kvReportClockMs());
+    if (engine_.CompletesAtOnce(handler->Burst, handler->Device))
+        BurstComplete(&handler->BurstTimer);
+    else if (opens) {
+        // Armed once per burst; its tick re-arms it for what remains of the silence after the
+        // last report, so that a report costs no timer call.
+        ArmBurstTimer(*handler, kvReportClockMs());
+    }
 }
 
 void THidPortDispatcher::ArmBurstTimer(THidDevicehandler& handler, std::uint32_t now) {
@@ -310,7 +317,7 @@ void THidPortDispatcher::BurstComplete(TkvTimer* timer) {
             continue;
         handler->BurstTimer.SetEnabled(false);
         // The handler may be gone once the command has run.
-        engine_.CompleteBurst(handler->BurstCode, handler->Device);
+        engine_.CompleteBurst(handler->Burst, handler->Device);
         return;
     }
 }

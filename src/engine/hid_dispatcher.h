@@ -38,7 +38,8 @@ public:
     // path that tells it apart when the list changes around it.
     std::int32_t Device = -1;
     std::string Path;
-    std::uint32_t BurstCode = kNoCode;
+    // The open burst while BurstTimer runs; the last one that ended otherwise.
+    THidBurst Burst;
     // When the burst's last report was read; the burst ends kBurstSilenceMs after it.
     std::uint32_t LastReportTime = 0;
     const std::uint32_t Serial;
@@ -72,12 +73,13 @@ public:
     static void HandleReport(THidDevicehandler& handler, const void* buffer, std::uint32_t count);
     // The UI-thread half: the burst steps for a report of the handler with `serial`, read at
     // `time`. Bursts are split by the reports' own stamps, so a UI thread that was busy runs the
-    // commands late but never different ones. A report of a closed handler is dropped.
+    // commands late but never different ones. A burst that equals a learned one ends at once,
+    // and the next report opens a new one. A report of a closed handler is dropped.
     void ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes, std::size_t count,
                        std::uint32_t time = kvReportClockMs());
     // The UI-thread half of a port closing itself: its device went away mid-burst or mid-hold.
     void DeviceGone(std::uint32_t serial);
-    // The burst is over: its code is matched and the command runs.
+    // The burst is over: it is matched and the command runs.
     void BurstComplete(TkvTimer* timer);
     THidDevicehandler* FindDeviceHandler(std::int32_t device) const;
 

@@ -1,5 +1,7 @@
 #include "engine/hid_processor.h"
 
+#include <algorithm>
+#include <bitset>
 #include <utility>
 
 #include "engine/settings_file.h"
@@ -15,14 +17,14 @@ constexpr int kStoredActions = 32;
 constexpr std::size_t kShortestActionText = 3;
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-std::string ActionKey(int position) {
-    return (position < 10 ? "Action0" : "Action") + std::to_string(position);
+std::string ActionKey(int position, const char* suffix = "") {
+    return (position < 10 ? "Action0" : "Action") + std::to_string(position) + suffix;
 }
 
 // Where a device identity is stored: beside HidIndex, and beside each action line. Older
 // versions read neither and go by the positions alone.
 constexpr std::string_view kChosenDeviceKey = "HidDevice";
-constexpr std::string_view kActionDeviceSuffix = "Device";
+constexpr const char* kDeviceKey = "Device";
 
 // A stored identity, or none for a missing or unreadable one: then the position is used, as
 // for a file of an older version.
@@ -37,6 +39,35 @@ std::string IdentityLine(std::string_view key, const THidDeviceIdentity& device)
                                : std::string(key) + "=" + IdentityText(device) + "\r\n";
 }
 
+constexpr const char* kPressBytesKey = "PressBytes";
+constexpr const char* kReleaseBytesKey = "ReleaseBytes";
+
+// The bytes of one burst from the key of `position` with `suffix`. A value that is no burst of
+// `code` is left out with a warning; the action works from its code alone, as before.
+void ReadBurstBytes(const TSettingsValues& values, int position, const char* suffix,
+                    std::uint32_t code, std::vector<std::uint8_t>& bytes) {
+    const std::string key = ActionKey(position, suffix);
+    const std::string_view value = TrimBlanks(values.Value(key).value_or(""));
+    if (value.empty())
+        return;
+    if (ParseHexBytes(value, bytes) && BurstBytesMatch(bytes, code))
+        return;
+    bytes.clear();
+    SettingsWarning("trelvon: " + key + " in kvhid.ini does not match its action and is ignored");
+}
+
+void AppendBurstBytes(std::string& text, int position, const char* suffix,
+                      const std::vector<std::uint8_t>& bytes) {
+    if (!bytes.empty())
+        text += ActionKey(position, suffix) + "=" + HexBytesText(bytes) + "\r\n";
+}
+
+// Keeps the bytes of a burst for an action that lacks them, when the burst kept them all.
+void KeepBurstBytes(std::vector<std::uint8_t>& kept, std::span<const std::uint8_t> bytes) {
+    if (kept.empty() && bytes.size() <= kMaxBurstBytes)
+        kept.assign(bytes.begin(), bytes.end());
+}
+
 // A repeating action whose press was seen and whose release is awaited; device and mode play no
 // part, so a hold goes on repeating across a reopen of the devices.
 bool HeldForRepeat(const THidAction& action) {
@@ -45,15 +76,6 @@ bool HeldForRepeat(const THidAction& action) {
 }
 
 } // namespace
-
-std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
-                               std::size_t count) {
-    if (!continuesBurst)
-        code = kCrcStart;
-    for (std::size_t i = 0; i < count; ++i)
-        code = kvcrc(code, bytes[i]);
-    return code;
-}
 
 THidProcessor::THidProcessor() : dispatcher_(CreateHidDispatcher(*this)) {}
 
@@ -179,10 +201,13 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
             continue;
         auto action = std::make_unique<THidAction>();
         action->FromText(value);
-        action->Device =
-            StoredIdentity(values, ActionKey(position) + std::string(kActionDeviceSuffix));
-        if (SupportsAction(action->ActionType))
-            Add(std::move(action));
+        if (!SupportsAction(action->ActionType))
+            continue;
+        action->Device = StoredIdentity(values, ActionKey(position, kDeviceKey));
+        ReadBurstBytes(values, position, kPressBytesKey, action->PressCode, action->PressBytes);
+        ReadBurstBytes(values, position, kReleaseBytesKey, action->ReleaseCode,
+                       action->ReleaseBytes);
+        Add(std::move(action));
     }
     const auto number = [&](std::string_view name) {
         return ParseDecimal32(TrimBlanks(values.Value(name).value_or("")));
@@ -191,17 +216,20 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
     chosenDevice_ = StoredIdentity(values, kChosenDeviceKey);
     chosenDeviceAway_ = false;
     extendedMode_ = number("Mode").value_or(0) != 0;
+    quickResponse_ = number("QuickResponse").value_or(1) != 0;
 }
 
 std::string THidProcessor::SettingsText() const {
     std::string text = "HidIndex=" + std::to_string(deviceIndex_) + "\r\n";
     text += extendedMode_ ? "Mode=-1\r\n" : "Mode=0\r\n";
+    text += quickResponse_ ? "QuickResponse=1\r\n" : "QuickResponse=0\r\n";
     text += IdentityLine(kChosenDeviceKey, chosenDevice_);
     for (int position = 0; position < Count() && position < kStoredActions; ++position) {
         const THidAction& action = Actions(position);
-        const std::string key = ActionKey(position);
-        text += key + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
-        text += IdentityLine(key + std::string(kActionDeviceSuffix), action.Device);
+        text += ActionKey(position) + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
+        text += IdentityLine(ActionKey(position, kDeviceKey), action.Device);
+        AppendBurstBytes(text, position, kPressBytesKey, action.PressBytes);
+        AppendBurstBytes(text, position, kReleaseBytesKey, action.ReleaseBytes);
     }
     return text;
 }
@@ -229,19 +257,95 @@ std::map<std::int32_t, std::string> THidProcessor::UnopenedDevices() const {
     return dispatcher_ ? dispatcher_->UnopenedDevices() : std::map<std::int32_t, std::string>{};
 }
 
-THidAction* THidProcessor::FindAction(std::uint32_t code, std::int32_t device) {
+template <class TTest>
+THidAction* THidProcessor::FirstLiveAction(std::int32_t device, TTest&& test) const {
+    // Simple mode serves one binding per command: the one the Simple page edits. One pass with
+    // the types seen so far, as this runs for every report.
+    std::bitset<256> seenTypes;
     for (const auto& action : actions_) {
-        if (action->DeviceIndex != device || action->DeviceAway || !action->Matches(code))
-            continue;
-        // Simple mode serves one binding per command: the one the Simple page edits.
-        if (extendedMode_ || FirstActionOfType(action->ActionType) == action.get())
+        const bool first = !seenTypes.test(action->ActionType);
+        seenTypes.set(action->ActionType);
+        if (action->DeviceIndex == device && !action->DeviceAway && (extendedMode_ || first) &&
+            test(*action))
             return action.get();
     }
     return nullptr;
 }
 
+THidAction* THidProcessor::FindAction(std::uint32_t code, std::int32_t device) {
+    return FirstLiveAction(device,
+                           [code](const THidAction& action) { return action.Matches(code); });
+}
+
+bool THidProcessor::CompletesAtOnce(const THidBurst& burst, std::int32_t device) const {
+    if (!quickResponse_ || !burst.Kept())
+        return false;
+    const std::span<const std::uint8_t> running = burst.Bytes();
+    bool equalsOne = false;
+    const THidAction* undecided = FirstLiveAction(device, [&](const THidAction& action) {
+        if (action.AwaitedCode() == kNoCode)
+            return false; // awaits nothing it could ever match
+        const std::vector<std::uint8_t>& awaited = action.AwaitedBytes();
+        if (awaited.empty())
+            return true; // only the silence can tell whether this one's burst is running
+        if (awaited.size() < running.size() ||
+            !std::equal(running.begin(), running.end(), awaited.begin()))
+            return false;
+        if (awaited.size() > running.size())
+            return true; // the running burst may go on to become this one
+        equalsOne = true;
+        return false;
+    });
+    return undecided == nullptr && equalsOne;
+}
+
+void THidProcessor::CompleteBurst(const THidBurst& burst, std::int32_t device) {
+    THidAction* action = FindAction(burst.Code(), device);
+    if (action == nullptr) {
+        CompleteTap(burst, device);
+        return;
+    }
+    // An action loaded without its bytes learns them here, and ends at once from its next burst.
+    if (burst.Kept())
+        KeepBurstBytes(action->AwaitsRelease() ? action->ReleaseBytes : action->PressBytes,
+                       burst.Bytes());
+    RunAction(action);
+}
+
+void THidProcessor::CompleteTap(const THidBurst& burst, std::int32_t device) {
+    if (!burst.Kept())
+        return;
+    const std::span<const std::uint8_t> bytes = burst.Bytes();
+    // Each cut between two reports could part the press burst from the release burst.
+    for (std::size_t reports = 1; reports < burst.ReportCount(); ++reports) {
+        const std::size_t cut = burst.ReportEnd(reports);
+        const std::uint32_t press = AddReportToBurst(0, false, bytes.data(), cut);
+        const std::uint32_t release =
+            AddReportToBurst(0, false, bytes.data() + cut, bytes.size() - cut);
+        THidAction* action = FirstLiveAction(device, [&](const THidAction& candidate) {
+            return candidate.IsRepeatable() && !candidate.AwaitsRelease() &&
+                   candidate.PressCode == press && candidate.ReleaseCode == release;
+        });
+        if (action == nullptr)
+            continue;
+        KeepBurstBytes(action->PressBytes, bytes.first(cut));
+        KeepBurstBytes(action->ReleaseBytes, bytes.subspan(cut));
+        // Left released before the commands run: they may wait for the player, and the action
+        // must not be touched after that.
+        action->Pressed = false;
+        const std::uint8_t type = action->ActionType;
+        ExecuteAction(type);
+        ExecuteAction(type);
+        StopRepeatIfIdle();
+        return;
+    }
+}
+
 void THidProcessor::CompleteBurst(std::uint32_t code, std::int32_t device) {
-    THidAction* action = FindAction(code, device);
+    RunAction(FindAction(code, device));
+}
+
+void THidProcessor::RunAction(THidAction* action) {
     if (action == nullptr || action->ActionType == atUnknown)
         return;
     const std::uint8_t type = action->ActionType;

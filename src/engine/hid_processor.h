@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/hid_action.h"
+#include "engine/hid_burst.h"
 
 class THidProcessor;
 
@@ -38,11 +39,6 @@ inline constexpr std::uint32_t kBurstSilenceMs = 300;
 // A held repeating button runs its command again this often, at most kMaxRepeatTicks times.
 inline constexpr std::uint32_t kRepeatIntervalMs = 500;
 inline constexpr std::int32_t kMaxRepeatTicks = 64;
-
-// The burst code after one more report: a report that opens a burst starts from the CRC start
-// value, one that continues it goes on from `code`; its bytes are added in order.
-std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
-                               std::size_t count);
 
 // What a save did: true when the file was written; otherwise the file it was meant for and the
 // system's reason, both UTF-8.
@@ -108,6 +104,9 @@ public:
     bool ChosenDeviceAway() const { return chosenDeviceAway_; }
     bool ExtendedMode() const { return extendedMode_; }
     void SetExtendedMode(bool value) { extendedMode_ = value; }
+    // On: a burst that equals a learned one ends at once instead of after the silence.
+    bool QuickResponse() const { return quickResponse_; }
+    void SetQuickResponse(bool value) { quickResponse_ = value; }
     const std::string& SettingsFileName() const { return settingsFileName_; }
     void SetSettingsFileName(std::string value) { settingsFileName_ = std::move(value); }
 
@@ -139,6 +138,15 @@ public:
     // What a completed burst does: carries out the matching action, and for a repeating action
     // with a release code toggles between held (repeating) and released.
     void CompleteBurst(std::uint32_t code, std::int32_t device);
+    // The same for a burst whose bytes may be known. An action that matches and lacks the bytes
+    // of that burst keeps them. A burst that matches nothing but is a repeating action's press
+    // burst followed by its release burst is a tap: the command runs twice and nothing repeats.
+    void CompleteBurst(const THidBurst& burst, std::int32_t device);
+    // True when the running burst of `device` can end now, because waiting for more reports
+    // cannot change which action it matches: QuickResponse() is on, every live action of the
+    // device knows the bytes of the burst it awaits, the burst equals one of them, and no other
+    // awaited burst is longer and begins with it.
+    bool CompletesAtOnce(const THidBurst& burst, std::int32_t device) const;
     void StartRepeat();
     // Runs every held repeating action once; stops when none is held or after kMaxRepeatTicks.
     void RepeatTick();
@@ -157,6 +165,11 @@ protected:
 private:
     std::string ResolveSettingsPath(const std::string& fileName) const;
     bool AnyActionHeld() const;
+    // The first action in list order that a burst of `device` could match and that passes
+    // `test`: in Simple mode only the first action of each type is served.
+    template <class TTest> THidAction* FirstLiveAction(std::int32_t device, TTest&& test) const;
+    void RunAction(THidAction* action);
+    void CompleteTap(const THidBurst& burst, std::int32_t device);
     void SetRepeating(bool value);
 
     std::uint16_t supportedActions_ = kAllHidActions;
@@ -164,6 +177,7 @@ private:
     THidDeviceIdentity chosenDevice_;
     bool chosenDeviceAway_ = false;
     bool extendedMode_ = false;
+    bool quickResponse_ = true;
     std::string settingsFileName_ = "kvhid.ini";
     std::int32_t repeatTicks_ = 0;
     bool repeating_ = false;

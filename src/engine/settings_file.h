@@ -33,6 +33,9 @@ public:
     virtual std::string LastErrorText() const { return {}; }
 };
 
+// A line for the debugger output about kvhid.ini: something in it is left out.
+void SettingsWarning(const std::string& text);
+
 // The store of the system the program runs on.
 THidSettingsStore& PlatformSettingsStore();
 

@@ -89,6 +89,11 @@ private:
 
 } // namespace
 
+void SettingsWarning(const std::string&) {
+    // No debugger output here: this build only runs the tests and the fuzzer, which would drown
+    // in the lines that every bad value in their inputs gives.
+}
+
 THidSettingsStore& PlatformSettingsStore() {
     static TPosixSettingsStore store;
     return store;

@@ -98,6 +98,10 @@ bool CreateFolderTree(const std::string& folder) {
     return CreateWideFolderTree(WideFromUtf8(folder));
 }
 
+void SettingsWarning(const std::string& text) {
+    OutputDebugStringW(WideFromUtf8(text).c_str());
+}
+
 THidSettingsStore& PlatformSettingsStore() {
     static TWin32SettingsStore store;
     return store;

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "engine/hid_action.h"
+
 namespace {
 
 bool IsBlank(char c) {
@@ -38,6 +40,30 @@ std::string_view TrimBlanks(std::string_view text) {
         text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back()))
         text.remove_suffix(1);
+    return text;
+}
+
+bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (text.size() % 2 != 0 || text.size() > 2 * kMaxBurstBytes)
+        return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return true;
+}
+
+std::string HexBytesText(const std::vector<std::uint8_t>& bytes) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(2 * bytes.size());
+    for (const std::uint8_t byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
     return text;
 }
 

@@ -2,8 +2,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // Text rules shared by the action text form and kvhid.ini. All of them take any bytes and never
 // fail; what is unreadable yields no value.
@@ -17,6 +19,12 @@ std::optional<std::int32_t> ParseDecimal32(std::string_view text);
 
 // One to eight hexadecimal digits of either case, nothing else.
 std::optional<std::uint32_t> ParseHex32(std::string_view text);
+
+// Pairs of hexadecimal digits of either case, at most kMaxBurstBytes bytes; false, with
+// `bytes` in any state, for anything else.
+bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>& bytes);
+// Two capital hexadecimal digits per byte.
+std::string HexBytesText(const std::vector<std::uint8_t>& bytes);
 
 // The name=value lines of a kvhid.ini text, read in one pass; the text must outlive the map.
 // Lines end at CR, LF or CR LF; a value is everything after its line's first "=". Names compare

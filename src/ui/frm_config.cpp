@@ -96,6 +96,13 @@ void TfmConfig::FormCreate() {
     pageColor_ = PageColor(pages.Handle());
     CreateSimplePage();
     CreateExtendedPage();
+    // One switch for both action pages, below their actions.
+    pageControls_[pgActionsExt].push_back(
+        AddPageControl(pgActions, {.Class = "BUTTON",
+                                   .Text = "Respond at once to learned buttons",
+                                   .Style = WS_TABSTOP | BS_AUTOCHECKBOX,
+                                   .Bounds = {24, 212, 260, 17},
+                                   .Id = idQuickResponse}));
     CreateHidPage();
     CreateAboutPage();
     AddLink(kPageCount, {.Text = "Powered by kvLink Lib",
@@ -163,9 +170,13 @@ void TfmConfig::UpdateTabs() {
 
 void TfmConfig::ShowPage(TPage page) {
     activePage_ = page;
+    // Shown last: a control may belong to more than one page.
     for (int each = 0; each < kPageCount; ++each)
-        for (const HWND control : pageControls_[each])
-            ShowWindow(control, each == page ? SW_SHOW : SW_HIDE);
+        if (each != page)
+            for (const HWND control : pageControls_[each])
+                ShowWindow(control, SW_HIDE);
+    for (const HWND control : pageControls_[page])
+        ShowWindow(control, SW_SHOW);
     if (page == pgActionsExt)
         RefreshActionList();
 }
@@ -186,6 +197,7 @@ void TfmConfig::FormShow() {
     chosenIndex_ = Engine.DeviceIndex();
     MatchDevices();
     ShowMode(Engine.ExtendedMode());
+    CheckDlgButton(Handle(), idQuickResponse, Engine.QuickResponse() ? BST_CHECKED : BST_UNCHECKED);
     pageVisible_[pgHid] = false;
     UpdateTabs();
     kvDeviceBox1Change();
@@ -210,6 +222,7 @@ void TfmConfig::FormClose(INT_PTR result) {
     Engine.SetDeviceIndex(chosenIndex_);
     Engine.SetChosenDevice(chosen_);
     Engine.SetExtendedMode(pageVisible_[pgActionsExt]);
+    Engine.SetQuickResponse(IsDlgButtonChecked(Handle(), idQuickResponse) == BST_CHECKED);
     Engine.AssignActions(actions_);
     const THidSaveResult saved = Engine.SaveSettings();
     Engine.ReopenDevices();

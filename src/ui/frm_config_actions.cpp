@@ -35,7 +35,7 @@ int TfmConfig::SimpleCommandOfButton(int id) {
 
 void TfmConfig::CreateSimplePage() {
     for (int n = 0; n < kSimpleCommandCount; ++n) {
-        const int y = 44 + n * 30;
+        const int y = 38 + n * 28;
         AddPageControl(pgActions, {.Class = "BUTTON",
                                    .Text = kSimpleCommands[n].Caption,
                                    .Style = WS_TABSTOP,
@@ -60,7 +60,7 @@ void TfmConfig::CreateExtendedPage() {
         pgActionsExt,
         {.Class = WC_LISTVIEWA,
          .Style = WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
-         .Bounds = {16, 36, 346, 196},
+         .Bounds = {16, 36, 346, 170},
          .Id = idActions,
          .ExStyle = WS_EX_CLIENTEDGE}));
     list.SetExtendedStyle(LVS_EX_FULLROWSELECT);

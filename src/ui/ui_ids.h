@@ -21,6 +21,7 @@ inline constexpr int idEditBevel = 208;        // Bevel1
 // TfmConfig
 inline constexpr int idPages = 300;
 inline constexpr int idPowered = 301; // lPowered
+inline constexpr int idQuickResponse = 302;
 // Simple page: button and label of the n-th command (0..5) are idSimpleButton + 2n and + 2n + 1.
 inline constexpr int idSimpleButton = 310;
 inline constexpr int kSimpleCommandCount = 6;

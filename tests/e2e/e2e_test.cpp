@@ -5,6 +5,12 @@
 #include "shell/host_script_support.h"
 
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
 
 using testing::AllOf;
 using testing::Ge;
@@ -26,10 +32,14 @@ TEST(HostScriptBind, CodesTheBytesThePlugInReceivesAsLearningWould) {
     EXPECT_THAT(IniLines("device d length=3\ndevice e length=4\n"
                          "button d x 616263\nbutton d y 616263 release 616263\n"
                          "button e x 616263\n"
-                         "ini Action00=A\n"
-                         "bind d x Next\nbind d y volume up\nbind d y Play/Pause\nbind e x Mute\n"),
-                testing::ElementsAre("Action00=A", "Action01=CCADBBE3DFFFFFFFF0",
-                                     "Action02=FCADBBE3DCADBBE3D0", "Action03=B8D9166B3FFFFFFFF0",
+                         "ini Action00=A\nini Action00PressBytes=00\n"
+                         "bind d x Next\nbind d y volume up\nbind d y Play/Pause\n"
+                         "bindcode e x Mute\n"),
+                testing::ElementsAre("Action00=A", "Action00PressBytes=00",
+                                     "Action01=CCADBBE3DFFFFFFFF0", "Action01PressBytes=616263",
+                                     "Action02=FCADBBE3DCADBBE3D0", "Action02PressBytes=616263",
+                                     "Action02ReleaseBytes=616263", "Action03=B8D9166B3FFFFFFFF0",
+                                     "Action03PressBytes=616263616263",
                                      "Action04=N58A297AFFFFFFFFF1"));
     EXPECT_EQ(ParseFailure("device d\nbutton d x 01\nbind d x Louder"),
               "line 3: no action 'Louder'");
@@ -47,7 +57,8 @@ const char MediaKeys[] = "device r length=3\n"
                          "button r letgo 010000\n";
 
 TEST_F(EndToEnd, ABurstEndsAfter300msOfSilence) {
-    Run("device r length=3\n"
+    Run("ini QuickResponse=0\n"
+        "device r length=3\n"
         "button r both   01aa00 01bb00\n"
         "button r first  01aa00\n"
         "button r second 01bb00\n"
@@ -67,10 +78,48 @@ TEST_F(EndToEnd, AHeldVolumeButtonRepeatsOnlyWithAReleaseCode) {
         "load\n"
         // No release code: one command for the press, none while held or at the release.
         "hold r down\nwait 1100\npress r letgo\nexpect Volume Down\nsilence 400\n"
-        // Press at 0.3 s, repeats at 0.8 and 1.3 s, the release burst at 1.4 s ends them.
+        // The press at once, repeats at 0.5 and 1.0 s, the release burst at 1.1 s ends them.
         "hold r up\nwait 1100\nrelease r up\n"
         "expect Volume Up\nexpect Volume Up\nexpect Volume Up\nexpect Volume Up\n"
         "silence 700\n");
+}
+
+// The time from the last report of each press to its command, in arrival order.
+std::vector<int> Delays(const THostLog& log, std::size_t from = 0) {
+    std::vector<int> delays;
+    for (std::size_t i = from; i < log.Commands().size(); ++i)
+        delays.push_back(log.Commands()[i].SinceReport);
+    return delays;
+}
+
+// A 100 ms tap on Volume Up gives two commands and no repeat, whatever the switch says.
+const char kPresses[] = "load\npress r next\nexpect Next\n"
+                        "spacing 100\npress r up\nexpect Volume Up\nexpect Volume Up\n"
+                        "silence 800\n";
+
+TEST_F(EndToEnd, LearnedButtonsArriveAtOnceUnlessSwitchedOff) {
+    const std::string bindings = std::string(MediaKeys) + "bind r next Next\nbind r up Volume Up\n";
+    Run(bindings + kPresses);
+    std::vector<int> delays = Delays(log_);
+    std::sort(delays.begin(), delays.end());
+    // A loaded machine may hold one back.
+    EXPECT_LT(delays[delays.size() / 2], 20) << testing::PrintToString(Delays(log_));
+    EXPECT_LT(delays.back(), 150) << testing::PrintToString(Delays(log_));
+
+    const std::size_t quick = log_.Commands().size();
+    Run("ini QuickResponse=0\n" + bindings + kPresses);
+    EXPECT_THAT(Delays(log_, quick),
+                testing::ElementsAre(AllOf(Ge(290), Lt(600)), AllOf(Ge(290), Lt(600)),
+                                     AllOf(Ge(290), Lt(600))));
+}
+
+TEST_F(EndToEnd, AnOldFileBecomesQuickFromTheSecondPress) {
+    Run(std::string(MediaKeys) + "bindcode r next Next\nbindcode r up Volume Up\n" + kPresses +
+        "press r next\nexpect Next\nspacing 20\npress r up\nexpect Volume Up\n"
+        "expect Volume Up\nsilence 800\n");
+    // The first press of each, at the silence, taught it its bursts.
+    EXPECT_THAT(Delays(log_),
+                testing::ElementsAre(Ge(290), Ge(290), Ge(290), Lt(150), Lt(150), Lt(150)));
 }
 
 TEST_F(EndToEnd, SimpleModeServesTheFirstBindingOfACommandExtendedModeEvery) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "engine/hid_action.h"
 
 namespace {
@@ -49,8 +51,15 @@ TEST(THidActionTest, CodesAndTheirMatching) {
     action.AddCodeByte(0, false);
     EXPECT_FALSE(action.Matches(0xCADBBE3Du));
     EXPECT_TRUE(action.Matches(action.ReleaseCode));
+    EXPECT_EQ(action.ReleaseBytes, std::vector<std::uint8_t>{0});
     action.ResetCodes();
     EXPECT_EQ(action.ToText(), "FFFFFFFFFFFFFFFFF-1");
+    // The bytes of a burst are kept only while the whole burst fits.
+    for (std::size_t i = 0; i <= kMaxBurstBytes; ++i)
+        action.AddCodeByte(static_cast<std::uint8_t>(i), true);
+    EXPECT_TRUE(action.PressBytes.empty());
+    action.AddCodeByte(7, true);
+    EXPECT_TRUE(action.PressBytes.empty());
 }
 
 TEST(THidActionTest, TextForm) {

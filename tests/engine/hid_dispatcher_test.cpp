@@ -113,13 +113,13 @@ TEST_F(THidPortDispatcherTest, ABurstCollectsReportsUntilItsTimerFires) {
     Receive(handler, a);
     Receive(handler, bc);
     EXPECT_TRUE(handler.BurstTimer.Enabled());
-    EXPECT_EQ(handler.BurstCode, 0xCADBBE3Du);
+    EXPECT_EQ(handler.Burst.Code(), 0xCADBBE3Du);
     Ports().BurstComplete(&handler.BurstTimer);
     EXPECT_FALSE(handler.BurstTimer.Enabled());
     EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>{atNext});
 
     Receive(handler, bc); // a new burst starts from scratch
-    EXPECT_EQ(handler.BurstCode, Code(bc));
+    EXPECT_EQ(handler.Burst.Code(), Code(bc));
     Ports().BurstComplete(&handler.BurstTimer);
     EXPECT_EQ(engine_->Executed.size(), 1u);
 }
@@ -149,7 +149,7 @@ TEST_F(THidPortDispatcherTest, PostedReportsArriveInOrderAndStaleOnesAreDroppedA
     PostFromAnotherThread(Handler(0), bc);
     EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 2);
     ASSERT_TRUE(PumpUntil([] { return THidPortDispatcher::ReportsInFlight() == 0; }));
-    EXPECT_EQ(Handler(0).BurstCode, 0xCADBBE3Du);
+    EXPECT_EQ(Handler(0).Burst.Code(), 0xCADBBE3Du);
 
     // Posted by a port that a reopen then replaced: never seen by the new handler, and freed.
     Ports().BurstComplete(&Handler(0).BurstTimer);
@@ -203,6 +203,31 @@ TEST_F(THidPortDispatcherTest, ABusyUiThreadRunsCommandsLateButNeverDifferentOne
     }
     EXPECT_EQ(wakeUps, 1);
     EXPECT_EQ(THidPortDispatcher::ReportsInFlight(), 0);
+}
+
+TEST_F(THidPortDispatcherTest, ALearnedBurstEndsAtOnceAndTheNextReportOpensANewOne) {
+    const std::vector<std::uint8_t> press{1}, release{2}, next1{3}, next2{4};
+    THidAction& up = engine_->Bind(atVolumeUp, Code(press), 0, Code(release));
+    up.PressBytes = press, up.ReleaseBytes = release;
+    engine_->Bind(atNext, Code({3, 4}), 0).PressBytes = {3, 4};
+    engine_->OpenDevices();
+
+    // A quick tap's release is a burst of its own, and reports go on after a learned burst.
+    for (const auto* report : {&press, &release, &next1, &next2, &next1, &next2, &next1})
+        Receive(Handler(0), *report);
+    EXPECT_FALSE(Ports().RepeatTimer().Enabled());
+    EXPECT_EQ(engine_->Executed,
+              (std::vector<std::uint8_t>{atVolumeUp, atVolumeUp, atNext, atNext}));
+    EXPECT_TRUE(Handler(0).BurstTimer.Enabled());
+
+    // A device change mid-burst drops the burst's start; switched off, bursts wait.
+    engine_->ReopenDevices();
+    Receive(Handler(0), next2);
+    engine_->SetQuickResponse(false);
+    Ports().BurstComplete(&Handler(0).BurstTimer);
+    Receive(Handler(0), press);
+    EXPECT_TRUE(Handler(0).BurstTimer.Enabled());
+    EXPECT_EQ(engine_->Executed.size(), 4u);
 }
 
 TEST_F(THidPortDispatcherTest, AReportFromTheDeviceBecomesACommandAfterTheSilence) {

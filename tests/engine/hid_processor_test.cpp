@@ -45,12 +45,13 @@ TEST(THidProcessorTest, ListOwnsActionsAndFindsTypes) {
 
 TEST(THidProcessorTest, WritesTheSettingsFormat) {
     THidProcessor engine;
-    EXPECT_EQ(engine.SettingsText(), Lines({"HidIndex=-1", "Mode=0"}));
+    EXPECT_EQ(engine.SettingsText(), Lines({"HidIndex=-1", "Mode=0", "QuickResponse=1"}));
     engine.SetExtendedMode(true);
     for (int i = 0; i < 40; ++i)
         engine.Add(std::make_unique<THidAction>(atNext)).DeviceIndex = i;
     const std::string text = engine.SettingsText();
-    EXPECT_TRUE(text.starts_with(Lines({"HidIndex=-1", "Mode=-1", "Action00=CFFFFFFFFFFFFFFFF0"})));
+    EXPECT_TRUE(text.starts_with(
+        Lines({"HidIndex=-1", "Mode=-1", "QuickResponse=1", "Action00=CFFFFFFFFFFFFFFFF0"})));
     EXPECT_NE(text.find("\r\nAction31=CFFFFFFFFFFFFFFFF31\r\n"), std::string::npos);
     EXPECT_EQ(text.find("Action32"), std::string::npos);
 }
@@ -82,6 +83,44 @@ TEST(THidProcessorTest, ReadsAnySettingsText) {
                             "\nAction00=" + std::string(100000, 'C'));
     EXPECT_TRUE(engine.ExtendedMode());
     EXPECT_EQ(engine.Count(), 4);
+}
+
+TEST(THidProcessorTest, BurstBytesAndTheSwitchRoundTripAndABadValueCostsOnlyItsOwnBytes) {
+    // 0xCADBBE3D is the code of "abc" (616263), 0x5AFA20E4 of 0x01.
+    THidProcessor engine;
+    engine.ReadSettingsText("QuickResponse=0\r\n"
+                            "Action00=FCADBBE3D5AFA20E40\r\nAction00PressBytes=616263\r\n"
+                            "Action00ReleaseBytes=01\r\n"
+                            "Action01=CCADBBE3DFFFFFFFF0\r\naction01pressbytes= 616263 \r\n"
+                            "Action02=CCADBBE3DFFFFFFFF0\r\nAction02PressBytes=61626\r\n"
+                            "Action03=CCADBBE3DFFFFFFFF0\r\nAction03PressBytes=6162xx\r\n"
+                            "Action04=CCADBBE3DFFFFFFFF0\r\nAction04PressBytes=616264\r\n"
+                            "Action05=CCADBBE3DFFFFFFFF0\r\nAction05PressBytes=" +
+                            std::string(514, '0') +
+                            "\r\nAction06=CCADBBE3DFFFFFFFF0\r\nAction06ReleaseBytes=01\r\n");
+    EXPECT_FALSE(engine.QuickResponse());
+    ASSERT_EQ(engine.Count(), 7);
+    const std::vector<std::uint8_t> abc{'a', 'b', 'c'};
+    EXPECT_EQ(engine.Actions(0).PressBytes, abc);
+    EXPECT_EQ(engine.Actions(0).ReleaseBytes, std::vector<std::uint8_t>{1});
+    EXPECT_EQ(engine.Actions(1).PressBytes, abc);
+    // Odd digits, not hexadecimal, another code, over 256 bytes, no code to match.
+    for (int i = 2; i < 7; ++i) {
+        EXPECT_TRUE(engine.Actions(i).PressBytes.empty()) << i;
+        EXPECT_TRUE(engine.Actions(i).ReleaseBytes.empty()) << i;
+        EXPECT_EQ(engine.Actions(i).ToText(), "CCADBBE3DFFFFFFFF0") << i;
+    }
+
+    const std::string saved = engine.SettingsText();
+    EXPECT_TRUE(saved.starts_with(Lines(
+        {"HidIndex=0", "Mode=0", "QuickResponse=0", "Action00=FCADBBE3D5AFA20E40",
+         "Action00PressBytes=616263", "Action00ReleaseBytes=01", "Action01=CCADBBE3DFFFFFFFF0",
+         "Action01PressBytes=616263", "Action02=CCADBBE3DFFFFFFFF0"})));
+    THidProcessor reloaded;
+    reloaded.ReadSettingsText(saved);
+    EXPECT_EQ(reloaded.SettingsText(), saved);
+    reloaded.ReadSettingsText("QuickResponse=x");
+    EXPECT_TRUE(reloaded.QuickResponse()); // on unless it says 0
 }
 
 class THidProcessorSettingsTest : public testing::Test {

@@ -156,6 +156,8 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
                 "Play/Pause | Unassigned | Not selected", "Next | Assigned | Trelvon Remote",
                 "Previous | Unassigned | Not selected", "Volume Up | Unassigned | Not selected",
                 "Volume Down | Unassigned | Not selected", "Mute | Unassigned | Not selected"}));
+        EXPECT_EQ(IsDlgButtonChecked(dialog, idQuickResponse), BST_CHECKED);
+        Click(dialog, idQuickResponse);
         Click(dialog, IDOK);
     });
     const std::string next = "C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0";
@@ -166,7 +168,10 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
     ASSERT_NE(at, std::string::npos) << saved;
     saved.erase(at, saved.find("\r\n", at + 2) - at);
     EXPECT_EQ(saved,
-              "HidIndex=-1\r\nMode=-1\r\nAction00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" + next +
+              "HidIndex=-1\r\nMode=-1\r\nQuickResponse=0\r\n"
+              "Action00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" +
+                  next +
+                  "\r\nAction01PressBytes=0102000000000000"
                   "\r\nAction02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
                   "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
 
@@ -174,8 +179,10 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
     ASSERT_TRUE(player_.WaitForCommands(1, 3000));
     EXPECT_EQ(log_.CommandTexts(), std::vector<std::string>{"Next"});
 
-    // Saved in Extended mode, so it opens in Extended mode.
+    // Saved in Extended mode and switched off, so it opens so.
     Config([&](HWND dialog) {
+        EXPECT_EQ(IsDlgButtonChecked(dialog, idQuickResponse), BST_UNCHECKED);
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, idQuickResponse)));
         EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, idActions)));
         EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, idSimpleButton)));
         EXPECT_EQ(SendDlgItemMessageA(dialog, idPages, TCM_GETITEMCOUNT, 0, 0), 2);
@@ -190,9 +197,13 @@ TEST_F(TfmConfigTest, LearnsVolumeUpWithPressAndReleaseCodes) {
         EXPECT_TRUE(WaitText(dialog, idSimpleButton + 7, kAssigned));
         Click(dialog, IDOK);
     });
-    EXPECT_NE(
-        Settings().find("Action03=F" + Hex8(CodeOf({1, 0xE9})) + Hex8(CodeOf({1, 0x00})) + "0\r\n"),
-        std::string::npos)
+    EXPECT_NE(Settings().find("Action03=F" + Hex8(CodeOf({1, 0xE9})) + Hex8(CodeOf({1, 0x00})) +
+                              "0\r\n"),
+              std::string::npos)
+        << Settings();
+    EXPECT_NE(Settings().find("\r\nAction03PressBytes=01E9000000000000\r\nAction03ReleaseBytes="
+                              "0100000000000000\r\n"),
+              std::string::npos)
         << Settings();
 }
 

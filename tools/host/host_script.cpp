@@ -2,6 +2,7 @@
 
 #include "engine/hid_action.h"
 #include "engine/settings_file.h"
+#include "engine/settings_text.h"
 #include "framework/kv_error.h"
 #include "host/host_log.h"
 #include "host/host_plugin.h"
@@ -66,8 +67,9 @@ bool SameWords(const std::string& a, const std::string& b) {
            });
 }
 
+// "ActionNN=...", not one of the keys that go with it.
 bool IsActionLine(const std::string& line) {
-    return line.size() >= 6 && SameWords(line.substr(0, 6), "action");
+    return line.size() >= 9 && SameWords(line.substr(0, 6), "action") && line[8] == '=';
 }
 
 class TScriptParser {
@@ -100,8 +102,8 @@ private:
         words.erase(words.begin());
         if (verb == "button")
             return ParseButton(words);
-        if (verb == "bind")
-            return ParseBind(line, words);
+        if (verb == "bind" || verb == "bindcode")
+            return ParseBind(line, words, verb == "bind");
         THostStep step{KindOf(verb), lineNumber_, {}, {}, 0, {}, {}};
         switch (step.Kind) {
         case TKind::Device:
@@ -214,7 +216,7 @@ private:
 
     // The plug-in codes the bytes exactly as the device delivers them, whole reports included,
     // so the codes are computed over the padded reports that the bus sends.
-    void ParseBind(const std::string& line, const std::vector<std::string>& words) {
+    void ParseBind(const std::string& line, const std::vector<std::string>& words, bool withBytes) {
         CheckWordCount(words, 3, SIZE_MAX);
         const TDeclaredDevice& device = Device(words[0]);
         const TButton& button = Button(words[0], words[1]);
@@ -236,7 +238,16 @@ private:
         addReports(button.Release, !repeating);
         char key[16];
         std::snprintf(key, sizeof key, "Action%.2u", actionLines_++);
-        steps_.push_back({TKind::Ini, lineNumber_, key + ("=" + action.ToText()), {}, 0, {}, {}});
+        const auto ini = [&](const std::string& text) {
+            steps_.push_back({TKind::Ini, lineNumber_, text, {}, 0, {}, {}});
+        };
+        ini(key + ("=" + action.ToText()));
+        if (!withBytes)
+            return;
+        if (!action.PressBytes.empty())
+            ini(key + ("PressBytes=" + HexBytesText(action.PressBytes)));
+        if (!action.ReleaseBytes.empty())
+            ini(key + ("ReleaseBytes=" + HexBytesText(action.ReleaseBytes)));
     }
 
     TKind KindOf(const std::string& verb) const {

@@ -38,7 +38,9 @@ class TPlayerWindow;
 //                                       action the press code covers the press reports and the
 //                                       release code the release reports (none without them);
 //                                       for any other action the press code covers what a press
-//                                       sends, press and release reports together
+//                                       sends, press and release reports together; and the
+//                                       bytes of those bursts, as learning keeps them
+//   bindcode <device> <button> <action> the same without the bytes, as older versions wrote it
 //   spacing <ms>                        time between the reports of one press, hold or release
 //                                       (20 unless changed)
 //   load [<file>]                       load the plug-in (default: the one the host was given)
