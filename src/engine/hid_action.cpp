@@ -34,11 +34,17 @@ bool IsRepeatingHidAction(std::uint8_t type) {
     return type < kHidActionTypeCount && ((kRepeatingHidActions >> type) & 1) != 0;
 }
 
+bool IsRepeatTimeAllowed(std::int64_t milliseconds) {
+    return milliseconds >= kShortestRepeatMs && milliseconds <= kLongestRepeatMs;
+}
+
 void THidAction::Assign(const THidAction& source) {
     ActionType = source.ActionType;
     PressCode = source.PressCode;
     ReleaseCode = source.ReleaseCode;
     DeviceIndex = source.DeviceIndex;
+    RepeatDelayMs = source.RepeatDelayMs;
+    RepeatIntervalMs = source.RepeatIntervalMs;
 }
 
 void THidAction::ResetCodes() {

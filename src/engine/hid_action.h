@@ -30,11 +30,22 @@ inline constexpr std::uint16_t kAllHidActions = 0xFFFF;
 inline constexpr std::uint16_t kRepeatingHidActions = 0x01E0; // Volume Up/Down, Forward, Backward
 // A press or release code that has not been captured.
 inline constexpr std::uint32_t kNoCode = 0xFFFFFFFFu;
+// A held repeating action first repeats after its delay, then once per interval. Both lie in
+// this range; the default is what every action did before they could be set.
+inline constexpr std::uint32_t kDefaultRepeatMs = 500;
+inline constexpr std::uint32_t kShortestRepeatMs = 100;
+inline constexpr std::uint32_t kLongestRepeatMs = 2000;
+// Repeating ends this long after the press, whatever the timing: with the default timing that
+// is 64 repeats.
+inline constexpr std::uint32_t kLongestHoldMs = 32000;
 
 // Display name of an action type as lists and captions show it; empty for types above 15.
 const char* HidActionName(std::uint8_t type);
 // True for the types that repeat while their button is held.
 bool IsRepeatingHidAction(std::uint8_t type);
+
+// True for a delay or interval the action edit dialog accepts and kvhid.ini keeps.
+bool IsRepeatTimeAllowed(std::int64_t milliseconds);
 
 // One button of one HID device bound to one player command. The button is known only by the
 // CRC-32 codes of the report bytes it sends on press and, for repeating commands, on release.
@@ -50,11 +61,17 @@ public:
     std::uint32_t PressCode = kNoCode;
     std::uint32_t ReleaseCode = kNoCode;
     std::int32_t DeviceIndex = -1; // position in the HID port's device list; -1 = none
+    std::uint32_t RepeatDelayMs = kDefaultRepeatMs;
+    std::uint32_t RepeatIntervalMs = kDefaultRepeatMs;
     // Run-time only, never saved or copied. While learning: bytes go to PressCode when true.
     // While dispatching: the press of a repeating action was seen and its release is awaited.
     bool Pressed = false;
+    // Run-time only: while held, when the press ran and when the next repeat is due, by the
+    // engine's clock.
+    std::uint32_t HeldSince = 0;
+    std::uint32_t NextRepeat = 0;
 
-    // Copies type, codes and device; Pressed stays as it is.
+    // Copies type, codes, device and timing; the run-time fields stay as they are.
     void Assign(const THidAction& source);
     const char* ActionName() const { return HidActionName(ActionType); }
     void ResetCodes();

@@ -1,5 +1,6 @@
 #include "engine/hid_dispatcher.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "framework/kv_error.h"
@@ -40,7 +41,6 @@ THidDevicehandler::THidDevicehandler(std::uint32_t serial, HWND reportWindow, UI
 THidPortDispatcher::THidPortDispatcher(THidProcessor& engine)
     : engine_(engine), reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this) {
     repeatTimer_.SetEnabled(false);
-    repeatTimer_.SetInterval(kRepeatIntervalMs);
     repeatTimer_.SetOnTimer([this](TkvTimer*) { engine_.RepeatTick(); });
 }
 
@@ -101,11 +101,12 @@ void THidPortDispatcher::CloseDevices() {
     closing.clear();
 }
 
-void THidPortDispatcher::SetRepeatTimerEnabled(bool enabled) {
-    // Off and on again: a fresh period even when it was running.
+void THidPortDispatcher::SetRepeatTimer(std::optional<std::uint32_t> dueInMs) {
+    // Off and on again: a fresh period even when it was running. A window timer never fires at
+    // 0 ms; 1 ms asks for the earliest tick.
     repeatTimer_.SetEnabled(false);
-    if (enabled) {
-        repeatTimer_.SetInterval(kRepeatIntervalMs);
+    if (dueInMs) {
+        repeatTimer_.SetInterval(std::max<std::uint32_t>(*dueInMs, 1));
         repeatTimer_.SetEnabled(true);
     }
 }

@@ -47,7 +47,7 @@ public:
 
     void OpenDevices() override;
     void CloseDevices() override;
-    void SetRepeatTimerEnabled(bool enabled) override;
+    void SetRepeatTimer(std::optional<std::uint32_t> dueInMs) override;
     std::map<std::int32_t, std::string> UnopenedDevices() const override { return unopened_; }
 
     // OnAfterReceive of every handler's port, on its monitoring thread: queues a stamped copy

@@ -1,5 +1,7 @@
 #include "engine/hid_processor.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -29,6 +31,51 @@ bool HeldForRepeat(const THidAction& action) {
            action.IsAssigned();
 }
 
+// Clock values wrap after 49 days; differences of less than 24 days order them.
+bool Reached(std::uint32_t now, std::uint32_t due) {
+    return static_cast<std::int32_t>(now - due) >= 0;
+}
+
+// Held, and its next repeat still falls within the longest hold.
+bool RepeatPending(const THidAction& action) {
+    return HeldForRepeat(action) && action.NextRepeat - action.HeldSince <= kLongestHoldMs;
+}
+
+std::uint32_t SteadyClockMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// The keys that older versions do not read, after the ActionNN line they belong to: only what
+// differs from the default, so a file without such settings is written as it always was.
+void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidAction& action) {
+    const auto text = [&](const char* suffix) {
+        return TrimBlanks(values.Value(key + suffix).value_or(""));
+    };
+    const auto time = [&](const char* suffix) {
+        const auto value = ParseDecimal32(text(suffix));
+        return value && IsRepeatTimeAllowed(*value) ? static_cast<std::uint32_t>(*value)
+                                                    : kDefaultRepeatMs;
+    };
+    action.RepeatDelayMs = time("RepeatDelay");
+    action.RepeatIntervalMs = time("RepeatInterval");
+}
+
+std::string ActionKeysText(const std::string& key, const THidAction& action) {
+    std::string text;
+    const auto add = [&](const char* suffix, const char* format, std::uint32_t value) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, format, static_cast<unsigned>(value));
+        text += key + suffix + "=" + digits + "\r\n";
+    };
+    if (action.RepeatDelayMs != kDefaultRepeatMs)
+        add("RepeatDelay", "%u", action.RepeatDelayMs);
+    if (action.RepeatIntervalMs != kDefaultRepeatMs)
+        add("RepeatInterval", "%u", action.RepeatIntervalMs);
+    return text;
+}
+
 } // namespace
 
 std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const std::uint8_t* bytes,
@@ -40,7 +87,7 @@ std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const st
     return code;
 }
 
-THidProcessor::THidProcessor() : dispatcher_(CreateHidDispatcher(*this)) {}
+THidProcessor::THidProcessor() : clock_(SteadyClockMs), dispatcher_(CreateHidDispatcher(*this)) {}
 
 THidProcessor::~THidProcessor() = default;
 
@@ -147,6 +194,7 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
             continue;
         auto action = std::make_unique<THidAction>();
         action->FromText(value);
+        ReadActionKeys(values, ActionKey(position), *action);
         if (SupportsAction(action->ActionType))
             Add(std::move(action));
     }
@@ -163,6 +211,7 @@ std::string THidProcessor::SettingsText() const {
     for (int position = 0; position < Count() && position < kStoredActions; ++position) {
         const std::string value = Actions(position).ToText();
         text += ActionKey(position) + "=" + std::string(TrimBlanks(value)) + "\r\n";
+        text += ActionKeysText(ActionKey(position), Actions(position));
     }
     return text;
 }
@@ -176,7 +225,7 @@ void THidProcessor::OpenDevices() {
 
 void THidProcessor::CloseDevices() {
     // Held actions stay held: after a reopen their next burst is still taken as the release.
-    SetRepeating(false);
+    StopRepeat();
     if (dispatcher_)
         dispatcher_->CloseDevices();
 }
@@ -207,57 +256,59 @@ void THidProcessor::CompleteBurst(std::uint32_t code, std::int32_t device) {
         return;
     const std::uint8_t type = action->ActionType;
     const bool toggles = action->IsRepeatable() && action->ReleaseCode != kNoCode;
-    // Toggled before the command runs: the command may wait for the player, and the action must
-    // not be touched after anything outside the engine had a chance to edit the list.
+    // Toggled and scheduled before the command runs: the command may wait for the player, and
+    // the action must not be touched after anything outside the engine had a chance to edit the
+    // list.
     const bool nowHeld = toggles && (action->Pressed = !action->Pressed);
+    if (nowHeld) {
+        action->HeldSince = Now();
+        action->NextRepeat = action->HeldSince + action->RepeatDelayMs;
+    }
     ExecuteAction(type);
-    if (nowHeld)
-        StartRepeat();
-    else if (toggles)
-        StopRepeatIfIdle();
-}
-
-bool THidProcessor::AnyActionHeld() const {
-    for (const auto& action : actions_)
-        if (HeldForRepeat(*action))
-            return true;
-    return false;
-}
-
-void THidProcessor::StartRepeat() {
-    SetRepeating(true);
-    repeatTicks_ = 0;
+    if (toggles)
+        ScheduleRepeat();
 }
 
 void THidProcessor::RepeatTick() {
-    ++repeatTicks_;
-    bool anyHeld = false;
+    const std::uint32_t now = Now();
     // By position: a command may wait for the player, and the list is read afresh each step.
     for (int i = 0; i < Count(); ++i) {
-        const THidAction& action = Actions(i);
-        if (HeldForRepeat(action)) {
-            anyHeld = true;
-            ExecuteAction(action.ActionType);
-        }
+        THidAction& action = Actions(i);
+        if (!RepeatPending(action) || !Reached(now, action.NextRepeat))
+            continue;
+        // On a schedule of its own, so a late tick does not shift the later ones; a tick late
+        // by more than an interval catches up by one command, not by a flurry.
+        action.NextRepeat += action.RepeatIntervalMs;
+        if (Reached(now, action.NextRepeat))
+            action.NextRepeat = now + action.RepeatIntervalMs;
+        ExecuteAction(action.ActionType);
     }
-    if (!anyHeld || repeatTicks_ >= kMaxRepeatTicks)
-        SetRepeating(false);
+    ScheduleRepeat();
 }
 
-void THidProcessor::StopRepeatIfIdle() {
-    if (!AnyActionHeld())
-        SetRepeating(false);
+void THidProcessor::ScheduleRepeat() {
+    const std::uint32_t now = Now();
+    std::optional<std::uint32_t> dueIn;
+    for (const auto& action : actions_) {
+        if (!RepeatPending(*action))
+            continue;
+        const std::uint32_t left = Reached(now, action->NextRepeat) ? 0 : action->NextRepeat - now;
+        dueIn = dueIn ? std::min(*dueIn, left) : left;
+    }
+    repeating_ = dueIn.has_value();
+    if (dispatcher_)
+        dispatcher_->SetRepeatTimer(dueIn);
+}
+
+void THidProcessor::StopRepeat() {
+    repeating_ = false;
+    if (dispatcher_)
+        dispatcher_->SetRepeatTimer(std::nullopt);
 }
 
 void THidProcessor::ReleaseDevice(std::int32_t device) {
     for (const auto& action : actions_)
         if (action->DeviceIndex == device)
             action->Pressed = false;
-    StopRepeatIfIdle();
-}
-
-void THidProcessor::SetRepeating(bool value) {
-    repeating_ = value;
-    if (dispatcher_)
-        dispatcher_->SetRepeatTimerEnabled(value);
+    ScheduleRepeat();
 }

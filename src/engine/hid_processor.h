@@ -1,7 +1,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,8 +25,9 @@ public:
     virtual void OpenDevices() = 0;
     // Every port closed and its monitoring thread ended; reports still on their way are dropped.
     virtual void CloseDevices() = 0;
-    // Off; or on for a fresh period, also when it was running.
-    virtual void SetRepeatTimerEnabled(bool enabled) = 0;
+    // Off without a value; otherwise one tick after that many milliseconds (at least 1), also
+    // when it was running.
+    virtual void SetRepeatTimer(std::optional<std::uint32_t> dueInMs) = 0;
     // Devices that actions use and that exist but refused to open at the last OpenDevices, with
     // the system's reason; the other devices are served all the same.
     virtual std::map<std::int32_t, std::string> UnopenedDevices() const { return {}; }
@@ -35,9 +38,6 @@ std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine);
 
 // Reports of one device less than this apart form one burst, reduced to one code.
 inline constexpr std::uint32_t kBurstSilenceMs = 300;
-// A held repeating button runs its command again this often, at most kMaxRepeatTicks times.
-inline constexpr std::uint32_t kRepeatIntervalMs = 500;
-inline constexpr std::int32_t kMaxRepeatTicks = 64;
 
 // The burst code after one more report: a report that opens a burst starts from the CRC start
 // value, one that continues it goes on from `code`; its bytes are added in order.
@@ -130,30 +130,34 @@ public:
     // What a completed burst does: carries out the matching action, and for a repeating action
     // with a release code toggles between held (repeating) and released.
     void CompleteBurst(std::uint32_t code, std::int32_t device);
-    void StartRepeat();
-    // Runs every held repeating action once; stops when none is held or after kMaxRepeatTicks.
+    // Runs every held repeating action whose repeat is due, each on its own schedule, and arms
+    // the repeat timer for the next one due; a hold repeats no more once kLongestHoldMs have
+    // passed since its press, but stays held until its release.
     void RepeatTick();
-    void StopRepeatIfIdle();
     // A device that went away (unplugged) can send no release burst: its held actions are let go
     // so that the player's volume does not run on for half a minute.
     void ReleaseDevice(std::int32_t device);
-    std::int32_t RepeatTicks() const { return repeatTicks_; }
+    // True while a held action has a repeat to come and the timer is armed for it.
     bool Repeating() const { return repeating_; }
+    // Milliseconds, wrapping; a steady clock unless replaced (tests step their own).
+    std::uint32_t Now() const { return clock_(); }
+    void SetClock(std::function<std::uint32_t()> clock) { clock_ = std::move(clock); }
 
 protected:
     void SetSupportedActions(std::uint16_t value) { supportedActions_ = value; }
 
 private:
     std::string ResolveSettingsPath(const std::string& fileName) const;
-    bool AnyActionHeld() const;
-    void SetRepeating(bool value);
+    // Arms the repeat timer for the earliest repeat due, or stops it when none is.
+    void ScheduleRepeat();
+    void StopRepeat();
 
     std::uint16_t supportedActions_ = kAllHidActions;
     std::int32_t deviceIndex_ = -1;
     bool extendedMode_ = false;
     std::string settingsFileName_ = "kvhid.ini";
-    std::int32_t repeatTicks_ = 0;
     bool repeating_ = false;
+    std::function<std::uint32_t()> clock_;
     // Declared last so that it goes first: the dispatcher closes its devices before the actions
     // it serves are destroyed.
     std::unique_ptr<THidDispatcher> dispatcher_;

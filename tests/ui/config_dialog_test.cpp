@@ -485,4 +485,47 @@ TEST_F(TfmConfigTest, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothing
     player_.OnClose = nullptr;
 }
 
+TEST_F(TfmConfigTest, ActionEditTakesRepeatTimingInRangeAndRefusesTheRest) {
+    WriteSettings("HidIndex=0\r\nMode=-1\r\nAction00=F1234567812345678-1\r\n"
+                  "Action01=C12345678FFFFFFFF0\r\n");
+    Config([&](HWND dialog) {
+        SelectRow(dialog, 1);
+        Click(dialog, idEdit);
+        HWND edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(edit, idEditDelay))); // Next does not repeat
+        Click(edit, IDCANCEL);
+        ASSERT_TRUE(WaitGone(edit));
+
+        SelectRow(dialog, 0);
+        Click(dialog, idEdit);
+        edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(ItemText(edit, idEditDelay), "500");
+        EXPECT_EQ(ItemText(edit, idEditInterval), "500");
+        for (const char* bad : {"99", "2001", "", "99999999999"}) {
+            SetDlgItemTextA(edit, idEditInterval, bad);
+            Click(edit, IDOK);
+            const HWND box = WaitForDialog("Repeat timing");
+            ASSERT_NE(box, nullptr) << bad;
+            EXPECT_EQ(StaticTexts(box),
+                      "The repeat interval must be a whole number of milliseconds from 100 to "
+                      "2000.")
+                << bad;
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            ASSERT_TRUE(WaitGone(box));
+            EXPECT_TRUE(IsWindow(edit)) << bad;
+        }
+        SetDlgItemTextA(edit, idEditDelay, "300");
+        SetDlgItemTextA(edit, idEditInterval, "100");
+        Click(edit, IDOK);
+        ASSERT_TRUE(WaitGone(edit));
+        Click(dialog, IDOK);
+    });
+    EXPECT_NE(Settings().find("Action00=F1234567812345678-1\r\nAction00RepeatDelay=300\r\n"
+                              "Action00RepeatInterval=100\r\nAction01=C12345678FFFFFFFF0\r\n"),
+              std::string::npos)
+        << Settings();
+}
+
 } // namespace
