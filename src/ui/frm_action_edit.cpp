@@ -163,9 +163,10 @@ void TfmActionEdit::Assign() {
         // "Autodetect!" is item 0 and listens on every device (-1).
         learning.ListenIndex = TkvComboBox(Control(idEditActiveHid)).Selection() - 1;
         learning.Action.Assign(Action);
-        if (learning.ShowModal(Handle()) == IDOK)
+        const INT_PTR result = learning.Learn(Handle());
+        if (result == IDOK)
             Action.Assign(learning.Action);
-        else
+        else if (result == IDCANCEL)
             Action.ResetCodes();
     } catch (...) {
         // The action stays as it was; the status below shows it.

@@ -26,6 +26,24 @@ TfmHidAction::~TfmHidAction() {
     ClosePorts();
 }
 
+INT_PTR TfmHidAction::Learn(HWND owner) {
+    if (ListenIndex != -1) {
+        TkvHid list;
+        list.DeviceListChanged();
+        const TkvHidDevice* device = list.GetHidDevice(ListenIndex);
+        if (device != nullptr && device->WindowsOwned()) {
+            MessageBoxA(owner,
+                        "Windows uses this device as a keyboard or mouse and keeps its input to "
+                        "itself, so its buttons cannot be learned.\n\nTry the remote's "
+                        "consumer-control device instead: it is usually listed as a separate "
+                        "device.",
+                        "Device used by Windows", MB_OK | MB_ICONINFORMATION);
+            return IDABORT;
+        }
+    }
+    return ShowModal(owner);
+}
+
 void TfmHidAction::FormCreate() {
     AddControl({.Class = ANIMATE_CLASSA,
                 .Style = ACS_TRANSPARENT | ACS_CENTER,
@@ -83,6 +101,11 @@ void TfmHidAction::OpenPorts() {
         if (index >= port->DeviceCount())
             return;
         port->SetDeviceIndex(index);
+        // Listening on every device leaves out those Windows keeps to itself: they send nothing.
+        if (ListenIndex == -1 && port->CurrentDevice()->WindowsOwned()) {
+            ++index;
+            continue;
+        }
         TkvReportQueue& queue = *reports_.emplace_back(
             std::make_unique<TkvReportQueue>(Handle(), kReportMessage, Ports.size()));
         port->OnAfterReceive = [&queue](TkvBaseIO*, const void* buffer, std::uint32_t count) {
@@ -127,7 +150,7 @@ void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint
     StartTimer(timerTimeout, false);
     for (const std::uint8_t byte : bytes)
         Action.AddCodeByte(byte, Action.Pressed);
-    Action.DeviceIndex = ListenIndex == -1 ? static_cast<std::int32_t>(port) : ListenIndex;
+    Action.DeviceIndex = Ports[port]->DeviceIndex();
     StartTimer(timerTimeout, true);
 }
 

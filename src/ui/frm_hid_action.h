@@ -23,6 +23,10 @@ public:
     // input came from.
     std::int32_t ListenIndex = -1;
 
+    // ShowModal, unless ListenIndex names a device that Windows keeps to itself: then the user
+    // is told at once why and what to try instead, no port is opened, and the result is IDABORT.
+    INT_PTR Learn(HWND owner);
+
 protected:
     void FormCreate() override;
     void FormShow() override;

@@ -485,6 +485,43 @@ TEST_F(TfmConfigTest, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothing
     player_.OnClose = nullptr;
 }
 
+TEST_F(TfmConfigTest, AKeyboardClassDeviceIsMarkedAndLearningFromItExplainsAtOnce) {
+    TSimDevice keyboard;
+    keyboard.Product = L"Trelvon Remote Keys";
+    keyboard.UsagePage = 0x01;
+    keyboard.Usage = 0x06;
+    bus_.AddDevice(keyboard);
+    const std::string saved = "HidIndex=0\r\nMode=-1\r\nAction00=C12345678FFFFFFFF0\r\n";
+    WriteSettings(saved);
+    Config([&](HWND dialog) {
+        EXPECT_EQ(
+            ComboItems(dialog, idDeviceBox),
+            (std::vector<std::string>{"Trelvon Remote", "Trelvon Remote Keys (used by Windows)"}));
+        SelectRow(dialog, 0);
+        Click(dialog, idEdit);
+        const HWND edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        PickItem(edit, idEditActiveHid, 2); // the keyboard
+        const DWORD start = GetTickCount();
+        Click(edit, idEditAssign);
+        const HWND box = WaitForDialog("Device used by Windows");
+        ASSERT_NE(box, nullptr);
+        EXPECT_LT(GetTickCount() - start, 1500u);
+        EXPECT_NE(StaticTexts(box).find("consumer-control device"), std::string::npos);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitGone(box));
+        // Nothing learned and nothing lost: the action keeps its codes.
+        EXPECT_TRUE(WaitText(edit, idEditStatus, "Assigned"));
+        EXPECT_EQ(bus_.Connections(2), 0u);
+        Click(edit, IDOK);
+        ASSERT_TRUE(WaitGone(edit));
+        EXPECT_EQ(ListRows(dialog, idActions, 3)[0], "Next | Assigned | Trelvon Remote");
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(Settings(), saved);
+    EXPECT_EQ(bus_.Connections(2), 0u);
+}
+
 TEST_F(TfmConfigTest, ActionEditTakesRepeatTimingInRangeAndRefusesTheRest) {
     WriteSettings("HidIndex=0\r\nMode=-1\r\nAction00=F1234567812345678-1\r\n"
                   "Action01=C12345678FFFFFFFF0\r\n");
