@@ -42,14 +42,15 @@ void THidAction::Assign(const THidAction& source) {
     ActionType = source.ActionType;
     PressCode = source.PressCode;
     ReleaseCode = source.ReleaseCode;
+    AltPressCode = source.AltPressCode;
+    AltReleaseCode = source.AltReleaseCode;
     DeviceIndex = source.DeviceIndex;
     RepeatDelayMs = source.RepeatDelayMs;
     RepeatIntervalMs = source.RepeatIntervalMs;
 }
 
 void THidAction::ResetCodes() {
-    PressCode = kNoCode;
-    ReleaseCode = kNoCode;
+    PressCode = ReleaseCode = AltPressCode = AltReleaseCode = kNoCode;
 }
 
 void THidAction::AddCodeByte(std::uint8_t byte, bool toPress) {
@@ -63,8 +64,8 @@ bool THidAction::IsAssigned() const {
 
 bool THidAction::Matches(std::uint32_t code) const {
     if (Pressed && IsRepeatable() && ReleaseCode != kNoCode)
-        return code == ReleaseCode;
-    return code == PressCode;
+        return code == ReleaseCode || (AltReleaseCode != kNoCode && code == AltReleaseCode);
+    return code == PressCode || (AltPressCode != kNoCode && code == AltPressCode);
 }
 
 std::string THidAction::ToText() const {

@@ -49,6 +49,8 @@ bool IsRepeatTimeAllowed(std::int64_t milliseconds);
 
 // One button of one HID device bound to one player command. The button is known only by the
 // CRC-32 codes of the report bytes it sends on press and, for repeating commands, on release.
+// A remote that flips a toggle bit on every new press sends one of two bursts each time: the
+// alternate codes hold the other one, and either burst stands for the button.
 class THidAction {
 public:
     THidAction() = default;
@@ -60,6 +62,8 @@ public:
     std::uint8_t ActionType = atUnknown;
     std::uint32_t PressCode = kNoCode;
     std::uint32_t ReleaseCode = kNoCode;
+    std::uint32_t AltPressCode = kNoCode;
+    std::uint32_t AltReleaseCode = kNoCode;
     std::int32_t DeviceIndex = -1; // position in the HID port's device list; -1 = none
     std::uint32_t RepeatDelayMs = kDefaultRepeatMs;
     std::uint32_t RepeatIntervalMs = kDefaultRepeatMs;
@@ -74,11 +78,13 @@ public:
     // Copies type, codes, device and timing; the run-time fields stay as they are.
     void Assign(const THidAction& source);
     const char* ActionName() const { return HidActionName(ActionType); }
+    // Clears main and alternate codes.
     void ResetCodes();
     void AddCodeByte(std::uint8_t byte, bool toPress);
     bool IsAssigned() const;
     bool IsRepeatable() const { return IsRepeatingHidAction(ActionType); }
     // A held repeating action waits for its release code; everything else matches its press.
+    // An alternate code counts exactly like the main one.
     bool Matches(std::uint32_t code) const;
 
     // kvhid.ini form: type letter, press and release code as 8 capital hex digits each, device

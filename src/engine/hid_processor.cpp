@@ -53,11 +53,18 @@ void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidA
     const auto text = [&](const char* suffix) {
         return TrimBlanks(values.Value(key + suffix).value_or(""));
     };
+    // Exactly the action line's form; anything else is no code.
+    const auto code = [&](const char* suffix) {
+        const std::string_view digits = text(suffix);
+        return digits.size() == 8 ? ParseHex32(digits).value_or(kNoCode) : kNoCode;
+    };
     const auto time = [&](const char* suffix) {
         const auto value = ParseDecimal32(text(suffix));
         return value && IsRepeatTimeAllowed(*value) ? static_cast<std::uint32_t>(*value)
                                                     : kDefaultRepeatMs;
     };
+    action.AltPressCode = code("AltPress");
+    action.AltReleaseCode = code("AltRelease");
     action.RepeatDelayMs = time("RepeatDelay");
     action.RepeatIntervalMs = time("RepeatInterval");
 }
@@ -69,6 +76,10 @@ std::string ActionKeysText(const std::string& key, const THidAction& action) {
         std::snprintf(digits, sizeof digits, format, static_cast<unsigned>(value));
         text += key + suffix + "=" + digits + "\r\n";
     };
+    if (action.AltPressCode != kNoCode)
+        add("AltPress", "%08X", action.AltPressCode);
+    if (action.AltReleaseCode != kNoCode)
+        add("AltRelease", "%08X", action.AltReleaseCode);
     if (action.RepeatDelayMs != kDefaultRepeatMs)
         add("RepeatDelay", "%u", action.RepeatDelayMs);
     if (action.RepeatIntervalMs != kDefaultRepeatMs)

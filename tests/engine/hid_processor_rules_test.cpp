@@ -163,6 +163,19 @@ TEST(THidProcessorRepeatTest, HeldActionsKeepTheirOwnSchedulesAndALateTickDoesNo
     EXPECT_EQ(engine.Times[1] - engine.Times[0], 100u);
 }
 
+TEST(THidProcessorRepeatTest, AnAlternateCodeActsExactlyLikeTheMainOne) {
+    TRecordingProcessor engine;
+    THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
+    up.AltPressCode = 0x1A, up.AltReleaseCode = 0x1B;
+    engine.Bind(atVolumeUp, 0x1A, 0); // a later binding of the same command: not live in Simple
+    for (std::uint32_t code : {0x1Au, 0xBu, 0xAu, 0x1Bu, 0x1Au, 0x1Bu})
+        engine.CompleteBurst(code, 0);
+    EXPECT_EQ(engine.Executed.size(), 6u);
+    EXPECT_FALSE(up.Pressed);
+    engine.CompleteBurst(0x1A, 1); // only on its own device
+    EXPECT_EQ(engine.Executed.size(), 6u);
+}
+
 TEST(THidProcessorRepeatTest, WithoutReleaseCodeEveryBurstRunsOnceAndNothingRepeats) {
     TRecordingProcessor engine;
     THidAction& down = engine.Bind(atVolumeDown, 0xA, 0);

@@ -84,7 +84,7 @@ TEST(THidProcessorTest, ReadsAnySettingsText) {
     EXPECT_EQ(engine.Count(), 4);
 }
 
-TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldRepeatTimingPerAction) {
+TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldAlternateCodesAndRepeatTimingPerAction) {
     // An older version's file reads and writes back as it was.
     const std::string old = Lines(
         {"HidIndex=0", "Mode=-1", "Action00=FCADBBE3D12345678-1", "Action01=CCADBBE3DFFFFFFFF0"});
@@ -93,11 +93,14 @@ TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldRepeatTimingPerAction) {
     EXPECT_EQ(engine.SettingsText(), old);
 
     const std::string full =
-        Lines({"HidIndex=0", "Mode=-1", "Action00=FCADBBE3D12345678-1", "Action00RepeatDelay=300",
+        Lines({"HidIndex=0", "Mode=-1", "Action00=FCADBBE3D12345678-1", "Action00AltPress=0000ABCD",
+               "Action00AltRelease=FEDCBA98", "Action00RepeatDelay=300",
                "Action00RepeatInterval=2000", "Action01=CCADBBE3DFFFFFFFF0"});
     THidProcessor loaded;
     loaded.ReadSettingsText(full);
     const THidAction& up = loaded.Actions(0);
+    EXPECT_EQ(up.AltPressCode, 0xABCDu);
+    EXPECT_EQ(up.AltReleaseCode, 0xFEDCBA98u);
     EXPECT_EQ(up.RepeatDelayMs, 300u);
     EXPECT_EQ(up.RepeatIntervalMs, 2000u);
     EXPECT_EQ(loaded.SettingsText(), full);
@@ -106,16 +109,19 @@ TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldRepeatTimingPerAction) {
     // included, reads as written.
     loaded.Clear();
     loaded.ReadSettingsText(Lines(
-        {"Action00=FCADBBE3D12345678-1", "Action00RepeatDelay=99", "Action00RepeatInterval=150",
-         "Action01=CCADBBE3DFFFFFFFF0", "Action01RepeatDelay=2001", "Action01RepeatInterval=-300",
-         "Action02=CCADBBE3DFFFFFFFF0", "Action02RepeatDelay=99999999999999999999",
-         "Action02RepeatInterval=1e3", "Action03=CCADBBE3DFFFFFFFF0", "Action03RepeatDelay= 100 ",
-         "Mode=-1"}));
+        {"Action00=FCADBBE3D12345678-1", "Action00RepeatDelay=99", "Action00AltPress=ABCD",
+         "Action00RepeatInterval=150", "Action01=CCADBBE3DFFFFFFFF0", "Action01RepeatDelay=2001",
+         "Action01RepeatInterval=-300", "Action01AltRelease=1234567", "Action02=CCADBBE3DFFFFFFFF0",
+         "Action02RepeatDelay=99999999999999999999", "Action02RepeatInterval=1e3",
+         "Action02AltPress=0x123456", "Action03=CCADBBE3DFFFFFFFF0", "Action03RepeatDelay= 100 ",
+         "Action03AltPress=1234567G", "Mode=-1"}));
     ASSERT_EQ(loaded.Count(), 4);
     EXPECT_TRUE(loaded.ExtendedMode());
     for (int i = 0; i < 4; ++i) {
         const THidAction& action = loaded.Actions(i);
         EXPECT_EQ(action.PressCode, 0xCADBBE3Du) << i;
+        EXPECT_EQ(action.AltPressCode, kNoCode) << i;
+        EXPECT_EQ(action.AltReleaseCode, kNoCode) << i;
         EXPECT_EQ(action.RepeatDelayMs, i == 3 ? 100u : kDefaultRepeatMs) << i;
         EXPECT_EQ(action.RepeatIntervalMs, i == 0 ? 150u : kDefaultRepeatMs) << i;
     }

@@ -118,20 +118,35 @@ protected:
         return PumpUntil([&] { return ItemText(dialog, id) == text; }, timeoutMs);
     }
     // Learns from the dialog's click on `button`: the press report (and the release report
-    // after the prompt of a repeating action) on device 1.
+    // after the prompt of a repeating action) on device 1, twice as asked.
     void Learn(HWND dialog, int button, const std::string& caption, const TSimReport& press,
                const TSimReport* release = nullptr) {
         Click(dialog, button);
         const HWND learning = WaitForDialog(caption);
         ASSERT_NE(learning, nullptr) << caption;
         ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
-        bus_.SendInput(1, press);
-        if (release != nullptr) {
-            ASSERT_TRUE(WaitText(learning, idActionMessage,
-                                 "Please RELEASE button on remote control now!"));
-            bus_.SendInput(1, *release);
+        for (const bool first : {true, false}) {
+            bus_.SendInput(1, press);
+            if (release != nullptr) {
+                ASSERT_TRUE(WaitText(learning, idActionMessage,
+                                     "Please RELEASE button on remote control now!"));
+                bus_.SendInput(1, *release);
+            }
+            if (first)
+                ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
         }
         ASSERT_TRUE(WaitGone(learning));
+    }
+    // Presses that alternate between `a` and `b`, far enough apart to be bursts of their own;
+    // the commands that came of them.
+    std::size_t PressAlternately(const TSimReport& a, const TSimReport& b, int presses) {
+        const std::size_t before = log_.Commands().size();
+        for (int i = 0; i < presses; ++i) {
+            bus_.SendInput(1, i % 2 == 0 ? a : b);
+            PumpMessagesFor(kBurstSilenceMs + 100);
+        }
+        PumpMessagesFor(500);
+        return log_.Commands().size() - before;
     }
 
     TBindingReset reset_;
@@ -483,6 +498,45 @@ TEST_F(TfmConfigTest, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothing
         }
     }
     player_.OnClose = nullptr;
+}
+
+// A remote that flips a toggle bit on every new press sends one of two reports each time.
+TEST_F(TfmConfigTest, ToggleCodesLearnedWithTwoPressesServeEveryPressAndOnePressServesHalf) {
+    const TSimReport even{1, 0x02}, odd{1, 0x82};
+    Config([&](HWND dialog) {
+        Click(dialog, idSimpleButton + 2);
+        const HWND learning = WaitForDialog("HID Action: Next");
+        ASSERT_NE(learning, nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(1, even);
+        ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
+        bus_.SendInput(1, odd);
+        EXPECT_TRUE(WaitText(learning, idActionMessage,
+                             "This remote sends alternating codes for this button: both were "
+                             "learned"));
+        ASSERT_TRUE(WaitGone(learning));
+        Click(dialog, IDOK);
+    });
+    EXPECT_NE(Settings().find("Action01=C" + Hex8(CodeOf(even)) +
+                              "FFFFFFFF0\r\nAction01AltPress=" + Hex8(CodeOf(odd)) + "\r\n"),
+              std::string::npos)
+        << Settings();
+    EXPECT_EQ(PressAlternately(even, odd, 20), 20u);
+
+    // One press and the 10 s wait: what learning always did, and only every other press works.
+    Config([&](HWND dialog) {
+        Click(dialog, idSimpleButton + 2);
+        const HWND learning = WaitForDialog("HID Action: Next");
+        ASSERT_NE(learning, nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(1, 2, std::chrono::milliseconds(3000)));
+        bus_.SendInput(1, even);
+        ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
+        ASSERT_TRUE(WaitGone(learning, 12000));
+        EXPECT_TRUE(WaitText(dialog, idNextLabel, kAssigned));
+        Click(dialog, IDOK);
+    });
+    EXPECT_EQ(Settings().find("AltPress"), std::string::npos) << Settings();
+    EXPECT_EQ(PressAlternately(even, odd, 20), 10u);
 }
 
 TEST_F(TfmConfigTest, AKeyboardClassDeviceIsMarkedAndLearningFromItExplainsAtOnce) {
