@@ -41,12 +41,6 @@ bool RepeatPending(const THidAction& action) {
     return HeldForRepeat(action) && action.NextRepeat - action.HeldSince <= kLongestHoldMs;
 }
 
-std::uint32_t SteadyClockMs() {
-    using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 // The keys that older versions do not read, after the ActionNN line they belong to: only what
 // differs from the default, so a file without such settings is written as it always was.
 void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidAction& action) {
@@ -98,7 +92,7 @@ std::uint32_t AddReportToBurst(std::uint32_t code, bool continuesBurst, const st
     return code;
 }
 
-THidProcessor::THidProcessor() : clock_(SteadyClockMs), dispatcher_(CreateHidDispatcher(*this)) {}
+THidProcessor::THidProcessor() : dispatcher_(CreateHidDispatcher(*this)) {}
 
 THidProcessor::~THidProcessor() = default;
 
@@ -228,6 +222,12 @@ std::string THidProcessor::SettingsText() const {
 }
 
 void THidProcessor::ExecuteAction(std::uint8_t) {}
+
+std::uint32_t THidProcessor::Now() const {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
 
 void THidProcessor::OpenDevices() {
     if (dispatcher_)

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <memory>
@@ -139,9 +138,8 @@ public:
     void ReleaseDevice(std::int32_t device);
     // True while a held action has a repeat to come and the timer is armed for it.
     bool Repeating() const { return repeating_; }
-    // Milliseconds, wrapping; a steady clock unless replaced (tests step their own).
-    std::uint32_t Now() const { return clock_(); }
-    void SetClock(std::function<std::uint32_t()> clock) { clock_ = std::move(clock); }
+    // Milliseconds of a steady clock, wrapping; tests step a clock of their own.
+    virtual std::uint32_t Now() const;
 
 protected:
     void SetSupportedActions(std::uint16_t value) { supportedActions_ = value; }
@@ -157,7 +155,6 @@ private:
     bool extendedMode_ = false;
     std::string settingsFileName_ = "kvhid.ini";
     bool repeating_ = false;
-    std::function<std::uint32_t()> clock_;
     // Declared last so that it goes first: the dispatcher closes its devices before the actions
     // it serves are destroyed.
     std::unique_ptr<THidDispatcher> dispatcher_;

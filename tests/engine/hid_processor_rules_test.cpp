@@ -60,9 +60,7 @@ TEST(THidProcessorMatchTest, SimpleModeServesOnlyTheFirstBindingOfEachCommandOnI
 // next `ms`, at the moments the timer was armed for, and records when each command ran.
 class TSteppedProcessor : public TRecordingProcessor {
 public:
-    TSteppedProcessor() {
-        SetClock([this] { return now_; });
-    }
+    std::uint32_t Now() const override { return now_; }
     void ExecuteAction(std::uint8_t type) override {
         TRecordingProcessor::ExecuteAction(type);
         Times.push_back(now_);
