@@ -8,9 +8,9 @@
 
 namespace {
 
-// A field is ids, usage and ordinal (7), serial, instance id, then the path, which keeps any
-// comma it may hold.
-constexpr std::size_t kFieldsBeforePath = 8;
+// Ids, usage and ordinal (6), serial, name, instance id, then the path, which keeps any comma it
+// may hold.
+constexpr std::size_t kFieldsBeforePath = 9;
 
 std::string Hex4(std::uint16_t value) {
     char text[8];
@@ -59,7 +59,7 @@ std::string IdentityText(const THidDeviceIdentity& identity) {
     return Hex4(identity.VendorID) + ',' + Hex4(identity.ProductID) + ',' +
            Hex4(identity.VersionNumber) + ',' + Hex4(identity.UsagePage) + ',' +
            Hex4(identity.Usage) + ',' + std::to_string(identity.Ordinal) + ',' +
-           HexBytes(identity.SerialNumber) + ',' + identity.InstanceId + ',' + identity.Path;
+           HexBytes(identity.SerialNumber) + ',' + HexBytes(identity.Name) + ',' + identity.InstanceId + ',' + identity.Path;
 }
 
 std::optional<THidDeviceIdentity> ParseIdentity(std::string_view text) {
@@ -82,11 +82,13 @@ std::optional<THidDeviceIdentity> ParseIdentity(std::string_view text) {
     }
     const auto ordinal = ParseDecimal32(fields[5]);
     auto serial = ParseHexBytes(fields[6]);
-    if (!ordinal || *ordinal < 0 || !serial || text.empty())
+    auto name = ParseHexBytes(fields[7]);
+    if (!ordinal || *ordinal < 0 || !serial || !name || text.empty())
         return std::nullopt;
     identity.Ordinal = *ordinal;
     identity.SerialNumber = std::move(*serial);
-    identity.InstanceId = fields[7];
+    identity.Name = std::move(*name);
+    identity.InstanceId = fields[8];
     identity.Path = text;
     return identity;
 }
@@ -142,4 +144,30 @@ std::vector<int> LocateDevices(const std::vector<THidDeviceIdentity>& remembered
         return device.SameModel(wanted) && device.Ordinal == wanted.Ordinal;
     });
     return found;
+}
+
+void PlaceDevices(const std::vector<THidDevicePlace>& places,
+                  const std::vector<THidDeviceIdentity>& present) {
+    std::vector<THidDeviceIdentity> numbered = present;
+    NumberIdenticalDevices(numbered);
+    std::vector<THidDeviceIdentity> remembered;
+    for (const THidDevicePlace& place : places)
+        if (!place.Identity.Path.empty())
+            remembered.push_back(place.Identity);
+    const std::vector<int> found = LocateDevices(remembered, numbered);
+    std::size_t next = 0;
+    for (const THidDevicePlace& place : places) {
+        if (place.Identity.Path.empty()) {
+            place.Away = false;
+            if (place.Index >= 0 && static_cast<std::size_t>(place.Index) < numbered.size())
+                place.Identity = numbered[static_cast<std::size_t>(place.Index)];
+            continue;
+        }
+        const int at = found[next++];
+        place.Away = at < 0;
+        if (at >= 0) {
+            place.Index = at;
+            place.Identity = numbered[static_cast<std::size_t>(at)];
+        }
+    }
 }

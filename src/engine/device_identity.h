@@ -14,6 +14,7 @@ struct THidDeviceIdentity {
     std::uint16_t UsagePage = 0, Usage = 0; // of the top-level collection
     std::string SerialNumber;               // empty when the device has none
     std::string InstanceId;
+    std::string Name; // what lists show for the device while it is away
     // Its place among the devices of the same ids and usage, in path order, when it was saved.
     int Ordinal = 0;
 
@@ -22,9 +23,9 @@ struct THidDeviceIdentity {
     bool SameModel(const THidDeviceIdentity& other) const;
 };
 
-// The kvhid.ini form: ids and usage in hexadecimal, the ordinal in decimal, the serial number in
-// hexadecimal bytes (it may hold any character), then the instance id and the path, all
-// separated by commas. Paths and instance ids hold no commas.
+// The kvhid.ini form: ids and usage in hexadecimal, the ordinal in decimal, the serial number and
+// the name in hexadecimal bytes (they may hold any character), then the instance id and the path,
+// all separated by commas. Instance ids hold no commas; the path, last, may.
 std::string IdentityText(const THidDeviceIdentity& identity);
 // None for a text that is not in that form, whatever it holds.
 std::optional<THidDeviceIdentity> ParseIdentity(std::string_view text);
@@ -38,3 +39,19 @@ void NumberIdenticalDevices(std::vector<THidDeviceIdentity>& devices);
 // devices of the same model.
 std::vector<int> LocateDevices(const std::vector<THidDeviceIdentity>& remembered,
                                const std::vector<THidDeviceIdentity>& present);
+
+// A binding to a device as the engine keeps it: the position in the list, the identity it
+// remembers, and whether that device is away.
+struct THidDevicePlace {
+    std::int32_t& Index;
+    THidDeviceIdentity& Identity;
+    bool& Away;
+};
+
+// Puts every place on its device in `present`, the devices listed now in list order. A device
+// found again gives its position and its identity as it is now, so a new path is saved next
+// time; one not found leaves its place away, keeping the position for kvhid.ini, and never
+// re-pointed at whatever device now holds that position. A place that remembers no device (from
+// a file of an older version) keeps its stored position and learns the device there.
+void PlaceDevices(const std::vector<THidDevicePlace>& places,
+                  const std::vector<THidDeviceIdentity>& present);

@@ -47,6 +47,8 @@ void THidAction::Assign(const THidAction& source) {
     DeviceIndex = source.DeviceIndex;
     RepeatDelayMs = source.RepeatDelayMs;
     RepeatIntervalMs = source.RepeatIntervalMs;
+    Device = source.Device;
+    DeviceAway = source.DeviceAway;
 }
 
 void THidAction::ResetCodes() {

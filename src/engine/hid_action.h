@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/device_identity.h"
+
 // The player commands a button can stand for. The numbers are stored in kvhid.ini (as the letter
 // 'A' + number), so they never change.
 enum THidActionType : std::uint8_t {
@@ -67,6 +69,12 @@ public:
     std::int32_t DeviceIndex = -1; // position in the HID port's device list; -1 = none
     std::uint32_t RepeatDelayMs = kDefaultRepeatMs;
     std::uint32_t RepeatIntervalMs = kDefaultRepeatMs;
+    // The device the button belongs to, so that it is found again wherever the system lists it
+    // next; an empty Path until the device was seen (an action of an older kvhid.ini).
+    THidDeviceIdentity Device;
+    // Run-time: the remembered device is not present. The action waits for it and matches
+    // nothing; DeviceIndex keeps the position it had, which is what kvhid.ini gets meanwhile.
+    bool DeviceAway = false;
     // Run-time only, never saved or copied. While learning: bytes go to PressCode when true.
     // While dispatching: the press of a repeating action was seen and its release is awaited.
     bool Pressed = false;
@@ -75,7 +83,8 @@ public:
     std::uint32_t HeldSince = 0;
     std::uint32_t NextRepeat = 0;
 
-    // Copies type, codes, device and timing; the run-time fields stay as they are.
+    // Copies type, codes, device (with its identity and presence) and timing; the run-time
+    // fields stay as they are.
     void Assign(const THidAction& source);
     const char* ActionName() const { return HidActionName(ActionType); }
     // Clears main and alternate codes.

@@ -1,6 +1,9 @@
 #include "engine/hid_dispatcher.h"
 
+#include <dbt.h>
+
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "framework/kv_error.h"
@@ -10,6 +13,15 @@ namespace {
 constexpr char kReportWindowClass[] = "THidReportWindow";
 // wParam: the serial of the handler whose queue turned non-empty.
 constexpr UINT kReportMessage = WM_APP + 1;
+
+// The HID device interface class, which the device notifications are asked for.
+constexpr GUID kHidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+// A burst of announcements (one device brings several interfaces and nodes) is handled once,
+// this long after the first of them.
+constexpr std::uint32_t kRefreshDelayMs = 100;
+// A device just announced often refuses to open for a moment: it is tried again after these.
+constexpr std::uint32_t kRetryDelaysMs[] = {250, 500, 1000, 2000, 4000};
 
 // How long until the silence after `last` has lasted kBurstSilenceMs, at `now`.
 std::uint32_t SilenceLeft(std::uint32_t last, std::uint32_t now) {
@@ -30,18 +42,47 @@ THidPortDispatcher& PortDispatcher(THidProcessor& engine) {
     return *dispatcher;
 }
 
+std::vector<THidDeviceIdentity> PresentDevices(const TkvHid& port) {
+    std::vector<THidDeviceIdentity> devices;
+    for (std::int32_t i = 0; i < port.DeviceCount(); ++i) {
+        const TkvHidDevice* record = port.GetHidDevice(i);
+        THidDeviceIdentity& device = devices.emplace_back();
+        if (record == nullptr)
+            continue;
+        device.Path = record->DevicePath;
+        device.VendorID = record->VendorID();
+        device.ProductID = record->ProductID();
+        device.VersionNumber = record->VersionNumber();
+        device.UsagePage = record->UsagePage();
+        device.Usage = record->Usage();
+        device.SerialNumber = record->SerialNumber;
+        device.InstanceId = record->InstanceId;
+        device.Name = record->FriendlyName;
+    }
+    return devices;
+}
+
 THidDevicehandler::THidDevicehandler(std::uint32_t serial, HWND reportWindow, UINT reportMessage)
     : Reports(reportWindow, reportMessage, serial), Serial(serial) {
     BurstTimer.SetEnabled(false);
     BurstTimer.SetInterval(kBurstSilenceMs);
-    Port.DeviceListChanged();
     Port.SetTag(static_cast<std::intptr_t>(serial));
 }
 
 THidPortDispatcher::THidPortDispatcher(THidProcessor& engine)
-    : engine_(engine), reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this) {
+    : engine_(engine),
+      reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this, true) {
     repeatTimer_.SetEnabled(false);
     repeatTimer_.SetOnTimer([this](TkvTimer*) { engine_.RepeatTick(); });
+    refreshTimer_.SetEnabled(false);
+    refreshTimer_.SetOnTimer([this](TkvTimer*) { RefreshTimerTick(); });
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = kHidInterfaceClass;
+    // Without it the node changes still arrive; only the earliest word of an arrival is lost.
+    deviceNotification_.Reset(RegisterDeviceNotificationW(reportWindow_.Handle(), &filter,
+                                                          DEVICE_NOTIFY_WINDOW_HANDLE));
 }
 
 THidPortDispatcher::~THidPortDispatcher() {
@@ -54,42 +95,110 @@ THidPortDispatcher::~THidPortDispatcher() {
 }
 
 void THidPortDispatcher::OpenDevices() {
+    serving_ = true;
+    refreshRetries_ = 0;
+    RefreshDevices();
+}
+
+void THidPortDispatcher::RefreshDevices() {
+    if (!serving_)
+        return;
     enumerationPort_.DeviceListChanged();
-    unopened_.clear();
-    for (int i = 0; i < engine_.Count(); ++i) {
-        const std::int32_t device = engine_.Actions(i).DeviceIndex;
-        if (device < 0 || FindDeviceHandler(device) != nullptr || unopened_.contains(device) ||
-            device >= enumerationPort_.DeviceCount())
+    const std::vector<THidDeviceIdentity> present = PresentDevices(enumerationPort_);
+    const auto listed = [&](const std::string& path) {
+        return std::find_if(present.begin(), present.end(), [&](const auto& device) {
+            return device.Path == path;
+        });
+    };
+    // Ports of devices that are gone, or that closed themselves, go first, while the actions
+    // still name their devices by the old positions.
+    for (auto handler = handlers_.begin(); handler != handlers_.end();) {
+        if ((*handler)->Port.Active() && listed((*handler)->Path) != present.end()) {
+            ++handler;
             continue;
-        THidDevicehandler& handler = *handlers_.emplace_back(std::make_unique<THidDevicehandler>(
-            ++lastSerial_, reportWindow_.Handle(), kReportMessage));
-        handler.Port.SetDeviceIndex(device);
-        handler.Port.OnAfterReceive = [&handler](TkvBaseIO*, const void* buffer,
-                                                 std::uint32_t count) {
-            HandleReport(handler, buffer, count);
-        };
-        // Queued like a report, behind the reports read before the device went away. A close
-        // made by CloseDevices queues one too, but its queue goes with the handler.
-        handler.Port.OnClose = [&handler](TkvBaseIO*) { handler.Reports.PushClose(); };
-        handler.BurstTimer.SetOnTimer(
-            [this, serial = handler.Serial](TkvTimer*) { BurstTimerTick(serial); });
-        try {
-            handler.Port.SetActive(true);
-        } catch (const std::exception& error) {
-            // One device that refuses to open must cost neither the others nor the dialog that
-            // could rebind its buttons.
-            const TkvHidDevice* named = handler.Port.CurrentDevice();
-            const std::string text = "trelvon: HID device " + std::to_string(device) + " (" +
-                                     (named != nullptr ? named->FriendlyName : "") +
-                                     ") could not be opened: " + error.what();
-            OutputDebugStringA(text.c_str());
-            unopened_[device] = error.what();
-            handlers_.pop_back();
         }
+        engine_.ReleaseDevice((*handler)->Device);
+        std::unique_ptr<THidDevicehandler> closing = std::move(*handler);
+        handler = handlers_.erase(handler);
+        closing->Port.SetActive(false);
+    }
+    engine_.MatchDevices(present);
+    for (const auto& handler : handlers_)
+        handler->Device = static_cast<std::int32_t>(std::distance(present.begin(),
+                                                                  listed(handler->Path)));
+    unopened_.clear();
+    // A device that has just arrived may refuse to open, or even to be queried, which keeps it
+    // off the list for a moment: either way it is looked for again a little later.
+    bool waiting = false;
+    for (int i = 0; i < engine_.Count(); ++i) {
+        const THidAction& action = engine_.Actions(i);
+        const std::int32_t device = action.DeviceIndex;
+        waiting |= action.DeviceAway;
+        if (action.DeviceAway || device < 0 || device >= static_cast<std::int32_t>(present.size()) ||
+            FindDeviceHandler(device) != nullptr || unopened_.contains(device))
+            continue;
+        waiting |= OpenHandler(device, present[static_cast<std::size_t>(device)].Path) == nullptr;
+    }
+    if (waiting && refreshRetries_ < std::size(kRetryDelaysMs)) {
+        refreshTimer_.SetEnabled(false);
+        refreshTimer_.SetInterval(kRetryDelaysMs[refreshRetries_++]);
+        refreshTimer_.SetEnabled(true);
     }
 }
 
+THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const std::string& path) {
+    THidDevicehandler& handler = *handlers_.emplace_back(std::make_unique<THidDevicehandler>(
+        ++lastSerial_, reportWindow_.Handle(), kReportMessage));
+    handler.Device = device;
+    handler.Path = path;
+    // The port's list is the one device, copied from the list just loaded: loading a list of
+    // its own would cost each port as much as the whole refresh.
+    handler.Port.AddDevice(std::make_unique<TkvHidDevice>(*enumerationPort_.GetHidDevice(device)));
+    handler.Port.SetDeviceIndex(0);
+    handler.Port.OnAfterReceive = [&handler](TkvBaseIO*, const void* buffer,
+                                             std::uint32_t count) {
+        HandleReport(handler, buffer, count);
+    };
+    // Queued like a report, behind the reports read before the device went away. A close
+    // made by CloseDevices queues one too, but its queue goes with the handler.
+    handler.Port.OnClose = [&handler](TkvBaseIO*) { handler.Reports.PushClose(); };
+    handler.BurstTimer.SetOnTimer(
+        [this, serial = handler.Serial](TkvTimer*) { BurstTimerTick(serial); });
+    try {
+        handler.Port.SetActive(true);
+        return &handler;
+    } catch (const std::exception& error) {
+        // One device that refuses to open must cost neither the others nor the dialog that
+        // could rebind its buttons.
+        const TkvHidDevice* named = handler.Port.CurrentDevice();
+        const std::string text = "trelvon: HID device " + std::to_string(device) + " (" +
+                                 (named != nullptr ? named->FriendlyName : "") +
+                                 ") could not be opened: " + error.what();
+        OutputDebugStringA(text.c_str());
+        unopened_[device] = error.what();
+        handlers_.pop_back();
+        return nullptr;
+    }
+}
+
+void THidPortDispatcher::DeviceChangeNoticed() {
+    refreshRetries_ = 0;
+    // A refresh already due soon covers this one too; a retry further off is brought forward.
+    if (!serving_ || (refreshTimer_.Enabled() && refreshTimer_.Interval() <= kRefreshDelayMs))
+        return;
+    refreshTimer_.SetEnabled(false);
+    refreshTimer_.SetInterval(kRefreshDelayMs);
+    refreshTimer_.SetEnabled(true);
+}
+
+void THidPortDispatcher::RefreshTimerTick() {
+    refreshTimer_.SetEnabled(false);
+    RefreshDevices();
+}
+
 void THidPortDispatcher::CloseDevices() {
+    serving_ = false;
+    refreshTimer_.SetEnabled(false);
     repeatTimer_.SetEnabled(false);
     // Out of the list first: a tick or report handled while a monitoring thread is being joined
     // finds no handler.
@@ -189,7 +298,10 @@ void THidPortDispatcher::BurstTimerTick(std::uint32_t serial) {
 void THidPortDispatcher::DeviceGone(std::uint32_t serial) {
     if (THidDevicehandler* handler = FindHandler(serial)) {
         handler->BurstTimer.SetEnabled(false);
-        engine_.ReleaseDevice(handler->Port.DeviceIndex());
+        engine_.ReleaseDevice(handler->Device);
+        // Its removal is announced too, but a port can also fail on a device that stays listed;
+        // either way the refresh drops this handler and reopens the device when it is there.
+        DeviceChangeNoticed();
     }
 }
 
@@ -199,14 +311,14 @@ void THidPortDispatcher::BurstComplete(TkvTimer* timer) {
             continue;
         handler->BurstTimer.SetEnabled(false);
         // The handler may be gone once the command has run.
-        engine_.CompleteBurst(handler->BurstCode, handler->Port.DeviceIndex());
+        engine_.CompleteBurst(handler->BurstCode, handler->Device);
         return;
     }
 }
 
 THidDevicehandler* THidPortDispatcher::FindDeviceHandler(std::int32_t device) const {
     for (const auto& handler : handlers_)
-        if (handler->Port.DeviceIndex() == device)
+        if (handler->Device == device)
             return handler.get();
     return nullptr;
 }
@@ -215,17 +327,40 @@ long THidPortDispatcher::ReportsInFlight() {
     return TkvReportQueue::Waiting();
 }
 
+namespace {
+
+// Whether a WM_DEVICECHANGE or WM_POWERBROADCAST may have changed the HID devices present.
+bool AnnouncesDeviceChange(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_POWERBROADCAST)
+        return wParam == PBT_APMRESUMEAUTOMATIC;
+    if (message != WM_DEVICECHANGE)
+        return false;
+    if (wParam == DBT_DEVNODES_CHANGED)
+        return true;
+    if ((wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) || lParam == 0)
+        return false;
+    return reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype ==
+           DBT_DEVTYP_DEVICEINTERFACE;
+}
+
+} // namespace
+
 LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
-    if (message != kReportMessage)
-        return DefWindowProcA(window, message, wParam, lParam);
     auto* self = TkvMessageWindow::Owner<THidPortDispatcher>(window);
-    if (self == nullptr)
-        return 0;
     try {
-        self->TakeReports(static_cast<std::uint32_t>(wParam));
+        if (message == kReportMessage) {
+            if (self != nullptr)
+                self->TakeReports(static_cast<std::uint32_t>(wParam));
+            return 0;
+        }
+        if (AnnouncesDeviceChange(message, wParam, lParam)) {
+            if (self != nullptr)
+                self->DeviceChangeNoticed();
+            return TRUE;
+        }
     } catch (...) {
-        // A failing report must not take the player's message loop down.
+        // A failing report or refresh must not take the player's message loop down.
     }
-    return 0;
+    return DefWindowProcA(window, message, wParam, lParam);
 }

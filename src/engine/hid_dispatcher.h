@@ -16,12 +16,15 @@
 #include "framework/kv_timer.h"
 #include "hid/kv_hid.h"
 
+// The devices the system lists now, in list order, as the engine remembers devices.
+std::vector<THidDeviceIdentity> PresentDevices(const TkvHid& port);
+
 // One opened device: its port, the queue its reports wait in for the UI thread, and the state of
 // its current burst. The serial tells this handler apart from every other one the dispatcher ever
 // had; it tags the queue's wake-ups, so one for a closed handler finds nobody.
 class THidDevicehandler {
 public:
-    // The port loads the device list at once; the burst timer is stopped, 300 ms.
+    // The port has no device yet; the burst timer is stopped, 300 ms.
     THidDevicehandler(std::uint32_t serial, HWND reportWindow, UINT reportMessage);
     THidDevicehandler(const THidDevicehandler&) = delete;
     THidDevicehandler& operator=(const THidDevicehandler&) = delete;
@@ -31,6 +34,10 @@ public:
     // the queue it writes to is freed.
     TkvReportQueue Reports;
     TkvHid Port;
+    // Where the device is in the system's list now, as the engine's actions name it, and the
+    // path that tells it apart when the list changes around it.
+    std::int32_t Device = -1;
+    std::string Path;
     std::uint32_t BurstCode = kNoCode;
     // When the burst's last report was read; the burst ends kBurstSilenceMs after it.
     std::uint32_t LastReportTime = 0;
@@ -45,8 +52,18 @@ public:
     THidPortDispatcher(const THidPortDispatcher&) = delete;
     THidPortDispatcher& operator=(const THidPortDispatcher&) = delete;
 
+    // Opens what the actions need and follows the system's device changes from then on.
     void OpenDevices() override;
     void CloseDevices() override;
+    // Reloads the device list and finds every remembered device again: opens the devices that
+    // have appeared, releases the ports of those that are gone, and leaves the ports of the
+    // others untouched, so that a held button is not dropped. A device listed but refusing to
+    // open, or still away, is looked for again a little later, a few times.
+    void RefreshDevices();
+    // A device change or a resume was announced: the refresh follows shortly, once for a burst
+    // of announcements.
+    void DeviceChangeNoticed();
+    TkvTimer& RefreshTimer() { return refreshTimer_; }
     void SetRepeatTimer(std::optional<std::uint32_t> dueInMs) override;
     std::map<std::int32_t, std::string> UnopenedDevices() const override { return unopened_; }
 
@@ -81,6 +98,9 @@ private:
     // by the reports' clock, else waits for the rest of it.
     void BurstTimerTick(std::uint32_t serial);
     void ArmBurstTimer(THidDevicehandler& handler, std::uint32_t now);
+    // A handler for the device at `device`, opened; null (and named in unopened_) on failure.
+    THidDevicehandler* OpenHandler(std::int32_t device, const std::string& path);
+    void RefreshTimerTick();
 
     THidProcessor& engine_;
     TkvTimer repeatTimer_;
@@ -88,8 +108,19 @@ private:
     std::vector<std::unique_ptr<THidDevicehandler>> handlers_;
     std::map<std::int32_t, std::string> unopened_;
     std::uint32_t lastSerial_ = 0;
-    // Last, so that it goes first: by then every port is closed and nothing posts any more.
+    TkvTimer refreshTimer_;
+    // Refreshes made since the last announcement, to pace the retries of refused opens.
+    std::size_t refreshRetries_ = 0;
+    bool serving_ = false; // between OpenDevices and CloseDevices
+    // Last, so that they go first: by then every port is closed and nothing posts any more. The
+    // window is top-level (hidden): device node changes and power events go to those only.
     TkvMessageWindow reportWindow_;
+    struct TUnregisterNotification {
+        void operator()(HDEVNOTIFY notification) const {
+            UnregisterDeviceNotification(notification);
+        }
+    };
+    TkvScoped<HDEVNOTIFY, TUnregisterNotification> deviceNotification_;
 };
 
 // The dispatcher every engine has on Windows.

@@ -24,6 +24,24 @@ std::string ActionKey(int position) {
     return key;
 }
 
+// Where a device identity is stored: beside HidIndex, and beside each action line. Older
+// versions read neither and go by the positions alone.
+constexpr std::string_view kChosenDeviceKey = "HidDevice";
+constexpr std::string_view kActionDeviceSuffix = "Device";
+
+// A stored identity, or none for a missing or unreadable one: then the position is used, as
+// for a file of an older version.
+THidDeviceIdentity StoredIdentity(const TSettingsValues& values, std::string_view key) {
+    const auto text = values.Value(key);
+    return text ? ParseIdentity(TrimBlanks(*text)).value_or(THidDeviceIdentity{})
+                : THidDeviceIdentity{};
+}
+
+std::string IdentityLine(std::string_view key, const THidDeviceIdentity& device) {
+    return device.Path.empty() ? std::string()
+                               : std::string(key) + "=" + IdentityText(device) + "\r\n";
+}
+
 // A repeating action whose press was seen and whose release is awaited; device and mode play no
 // part, so a hold goes on repeating across a reopen of the devices.
 bool HeldForRepeat(const THidAction& action) {
@@ -138,6 +156,23 @@ THidAction& THidActionList::ActionForType(std::uint8_t type) {
     return Add(std::make_unique<THidAction>(type));
 }
 
+void THidActionList::MatchDevices(const std::vector<THidDeviceIdentity>& present) {
+    PlaceDevices(DevicePlaces(), present);
+}
+
+std::vector<THidDevicePlace> THidActionList::DevicePlaces() {
+    std::vector<THidDevicePlace> places;
+    for (const auto& action : actions_)
+        places.push_back({action->DeviceIndex, action->Device, action->DeviceAway});
+    return places;
+}
+
+std::vector<THidDevicePlace> THidProcessor::DevicePlaces() {
+    std::vector<THidDevicePlace> places = THidActionList::DevicePlaces();
+    places.push_back({deviceIndex_, chosenDevice_, chosenDeviceAway_});
+    return places;
+}
+
 void THidActionList::AssignActions(const THidActionList& source) {
     if (&source == this)
         return;
@@ -199,6 +234,8 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
             continue;
         auto action = std::make_unique<THidAction>();
         action->FromText(value);
+        action->Device =
+            StoredIdentity(values, ActionKey(position) + std::string(kActionDeviceSuffix));
         ReadActionKeys(values, ActionKey(position), *action);
         if (SupportsAction(action->ActionType))
             Add(std::move(action));
@@ -207,16 +244,21 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
         return ParseDecimal32(TrimBlanks(values.Value(name).value_or("")));
     };
     deviceIndex_ = number("HidIndex").value_or(0);
+    chosenDevice_ = StoredIdentity(values, kChosenDeviceKey);
+    chosenDeviceAway_ = false;
     extendedMode_ = number("Mode").value_or(0) != 0;
 }
 
 std::string THidProcessor::SettingsText() const {
     std::string text = "HidIndex=" + std::to_string(deviceIndex_) + "\r\n";
     text += extendedMode_ ? "Mode=-1\r\n" : "Mode=0\r\n";
+    text += IdentityLine(kChosenDeviceKey, chosenDevice_);
     for (int position = 0; position < Count() && position < kStoredActions; ++position) {
-        const std::string value = Actions(position).ToText();
-        text += ActionKey(position) + "=" + std::string(TrimBlanks(value)) + "\r\n";
-        text += ActionKeysText(ActionKey(position), Actions(position));
+        const THidAction& action = Actions(position);
+        const std::string key = ActionKey(position);
+        text += key + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
+        text += IdentityLine(key + std::string(kActionDeviceSuffix), action.Device);
+        text += ActionKeysText(key, action);
     }
     return text;
 }
@@ -252,7 +294,7 @@ std::map<std::int32_t, std::string> THidProcessor::UnopenedDevices() const {
 
 THidAction* THidProcessor::FindAction(std::uint32_t code, std::int32_t device) {
     for (const auto& action : actions_) {
-        if (action->DeviceIndex != device || !action->Matches(code))
+        if (action->DeviceIndex != device || action->DeviceAway || !action->Matches(code))
             continue;
         // Simple mode serves one binding per command: the one the Simple page edits.
         if (extendedMode_ || FirstActionOfType(action->ActionType) == action.get())

@@ -76,9 +76,13 @@ public:
     THidAction& ActionForType(std::uint8_t type);
     // This list becomes a copy of `source`: new actions with its types, codes and devices.
     void AssignActions(const THidActionList& source);
+    // Finds every remembered device again in `present`, the devices listed now (PlaceDevices).
+    void MatchDevices(const std::vector<THidDeviceIdentity>& present);
 
 protected:
     const THidAction* FirstActionOfType(std::uint8_t type) const;
+    // What MatchDevices places: every action's device.
+    virtual std::vector<THidDevicePlace> DevicePlaces();
     std::vector<std::unique_ptr<THidAction>> actions_;
 };
 
@@ -96,6 +100,11 @@ public:
 
     std::int32_t DeviceIndex() const { return deviceIndex_; }
     void SetDeviceIndex(std::int32_t value) { deviceIndex_ = value; }
+    // The device chosen in the configuration dialog as it is remembered, and whether it is away;
+    // DeviceIndex() is its position (the last one known while it is away).
+    const THidDeviceIdentity& ChosenDevice() const { return chosenDevice_; }
+    void SetChosenDevice(const THidDeviceIdentity& value) { chosenDevice_ = value; }
+    bool ChosenDeviceAway() const { return chosenDeviceAway_; }
     bool ExtendedMode() const { return extendedMode_; }
     void SetExtendedMode(bool value) { extendedMode_ = value; }
     const std::string& SettingsFileName() const { return settingsFileName_; }
@@ -143,6 +152,8 @@ public:
 
 protected:
     void SetSupportedActions(std::uint16_t value) { supportedActions_ = value; }
+    // The actions' devices and the chosen device.
+    std::vector<THidDevicePlace> DevicePlaces() override;
 
 private:
     std::string ResolveSettingsPath(const std::string& fileName) const;
@@ -152,6 +163,8 @@ private:
 
     std::uint16_t supportedActions_ = kAllHidActions;
     std::int32_t deviceIndex_ = -1;
+    THidDeviceIdentity chosenDevice_;
+    bool chosenDeviceAway_ = false;
     bool extendedMode_ = false;
     std::string settingsFileName_ = "kvhid.ini";
     bool repeating_ = false;

@@ -34,11 +34,14 @@ void ReleaseClass(const char* className) {
 
 } // namespace
 
-TkvMessageWindow::TkvMessageWindow(const char* className, WNDPROC procedure, void* owner)
+TkvMessageWindow::TkvMessageWindow(const char* className, WNDPROC procedure, void* owner,
+                                   bool topLevel)
     : className_(className) {
     AcquireClass(className_, procedure);
-    window_ = CreateWindowExA(0, className_, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              kvThisModule(), nullptr);
+    // A tool window stays out of the task bar and the task switcher even if someone shows it.
+    window_ = CreateWindowExA(topLevel ? WS_EX_TOOLWINDOW : 0, className_, "",
+                              topLevel ? WS_POPUP : 0, 0, 0, 0, 0,
+                              topLevel ? nullptr : HWND_MESSAGE, nullptr, kvThisModule(), nullptr);
     if (window_ == nullptr) {
         ReleaseClass(className_);
         throw EkvError(std::string("Cannot create a window of class ") + className_);

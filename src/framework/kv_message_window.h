@@ -2,14 +2,17 @@
 #include <windows.h>
 
 // A hidden message-only window of the module that contains this code, for objects that receive
-// timer ticks or posted messages on the thread that created them. The window class stays
+// timer ticks or posted messages on the thread that created them. A hidden top-level one instead
+// also gets what the system broadcasts to top-level windows only (device node changes, power
+// events); it is never shown. The window class stays
 // registered only while the module has such windows. So the module can be unloaded after quit
 // and loaded again, with no class left behind that points into freed code.
 class TkvMessageWindow {
 public:
     // Raises EkvError when the class cannot be registered or the window created. `owner` is
     // what Owner() returns inside `procedure`.
-    TkvMessageWindow(const char* className, WNDPROC procedure, void* owner);
+    TkvMessageWindow(const char* className, WNDPROC procedure, void* owner,
+                     bool topLevel = false);
     ~TkvMessageWindow();
     TkvMessageWindow(const TkvMessageWindow&) = delete;
     TkvMessageWindow& operator=(const TkvMessageWindow&) = delete;

@@ -82,6 +82,9 @@ void TfmActionEdit::FormShow() {
     devices.Add("Autodetect!");
     for (const std::string& name : DeviceNames)
         devices.Add(name);
+    // The device of an action that waits for it, by name: not one that now holds its position.
+    if (Action.DeviceAway)
+        devices.Add(Action.Device.Name + " (not connected)");
 
     const TkvComboBox types(Control(idEditPlayerAction));
     types.Clear();
@@ -134,7 +137,9 @@ bool TfmActionEdit::CanAccept() {
 }
 
 void TfmActionEdit::RefreshStatus() {
-    TkvComboBox(Control(idEditActiveHid)).Select(Action.DeviceIndex + 1);
+    TkvComboBox(Control(idEditActiveHid))
+        .Select(Action.DeviceAway ? static_cast<int>(DeviceNames.size()) + 1
+                                  : Action.DeviceIndex + 1);
     const bool assigned = Action.IsAssigned();
     SetDlgItemTextA(Handle(), idEditStatus, assigned ? "Assigned" : "Unassigned");
     SetControlColors(Control(idEditStatus), assigned ? RGB(0, 128, 0) : RGB(255, 0, 0),
@@ -162,6 +167,9 @@ void TfmActionEdit::Assign() {
         TfmHidAction learning;
         // "Autodetect!" is item 0 and listens on every device (-1).
         learning.ListenIndex = TkvComboBox(Control(idEditActiveHid)).Selection() - 1;
+        if (learning.ListenIndex >= static_cast<int>(DeviceNames.size()))
+            learning.ListenIndex = -1; // the absent device cannot be listened to
+
         learning.Action.Assign(Action);
         const INT_PTR result = learning.Learn(Handle());
         if (result == IDOK)

@@ -182,7 +182,9 @@ void TfmConfig::ShowMode(bool extended) {
 void TfmConfig::FormShow() {
     actions_.AssignActions(Engine);
     unopened_ = Engine.UnopenedDevices();
-    kvHid1_->SetDeviceIndex(Engine.DeviceIndex());
+    chosen_ = Engine.ChosenDevice();
+    chosenIndex_ = Engine.DeviceIndex();
+    MatchDevices();
     ShowMode(Engine.ExtendedMode());
     pageVisible_[pgHid] = false;
     UpdateTabs();
@@ -203,7 +205,8 @@ void TfmConfig::FormClose(INT_PTR result) {
     portReports_.reset();
     if (result != IDOK)
         return;
-    Engine.SetDeviceIndex(kvHid1_->DeviceIndex());
+    Engine.SetDeviceIndex(chosenIndex_);
+    Engine.SetChosenDevice(chosen_);
     Engine.SetExtendedMode(pageVisible_[pgActionsExt]);
     Engine.AssignActions(actions_);
     const THidSaveResult saved = Engine.SaveSettings();

@@ -85,6 +85,9 @@ private:
     void ReceivePortReport(const TkvReport& report);
     void Autodetect();
     void DeviceChange(UINT message, WPARAM wParam, LPARAM lParam);
+    // Finds the edited actions and the chosen device again in kvHid1's list, which has just
+    // been (re)loaded, and selects the chosen device.
+    void MatchDevices();
 
     // The wake-up of kvHid1's report queue.
     static constexpr UINT kPortMessage = WM_APP + 20;
@@ -93,6 +96,10 @@ private:
     THidActionList actions_;
     // Devices the engine could not open when the dialog was shown, with the system's reason.
     std::map<std::int32_t, std::string> unopened_;
+    // The chosen device as the dialog edits it: remembered, its position, and whether it is away.
+    THidDeviceIdentity chosen_;
+    std::int32_t chosenIndex_ = -1;
+    bool chosenAway_ = false;
     std::unique_ptr<TkvHid> kvHid1_;
     std::unique_ptr<TkvDeviceBox> kvDeviceBox1_;
     HIMAGELIST img16_ = nullptr;

@@ -151,7 +151,9 @@ void TfmConfig::RefreshActionList() {
                                         hasImage ? action.ActionType - 1 : I_IMAGENONE);
             list.SetCell(row, 1, action.IsAssigned() ? "Assigned" : "Unassigned");
             std::string device = "Not selected";
-            if (action.DeviceIndex >= 0 && action.DeviceIndex < kvHid1_->DeviceCount())
+            if (action.DeviceAway)
+                device = action.Device.Name + " (not connected)";
+            else if (action.DeviceIndex >= 0 && action.DeviceIndex < kvHid1_->DeviceCount())
                 device = kvHid1_->GetDevice(action.DeviceIndex)->FriendlyName +
                          (unopened_.contains(action.DeviceIndex) ? " (not opened)" : "");
             list.SetCell(row, 2, device);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/hid_dispatcher.h"
 #include "ui/frm_hid_action.h"
 #include "ui/ui_ids.h"
 
@@ -91,6 +92,13 @@ void TfmConfig::CreateHidPage() {
 }
 
 void TfmConfig::kvDeviceBox1Change() {
+    // A device present was chosen: it is remembered from now on. Otherwise the choice stays,
+    // a device that is away or a position beyond the list (as an older kvhid.ini may hold).
+    if (kvHid1_->CurrentDevice() != nullptr) {
+        chosenIndex_ = kvHid1_->DeviceIndex();
+        chosen_ = PresentDevices(*kvHid1_).at(static_cast<std::size_t>(chosenIndex_));
+        chosenAway_ = false;
+    }
     BuildHidTree();
     RefreshSimpleLabels();
 }
@@ -228,7 +236,7 @@ void TfmConfig::Autodetect() {
         learning.ListenIndex = -1;
         if (learning.ShowModal(Handle()) == IDOK) {
             kvHid1_->SetDeviceIndex(learning.ListenIndex);
-            BuildHidTree();
+            kvDeviceBox1Change();
         }
     } catch (...) {
         // Autodetect changes nothing when it fails.
@@ -237,10 +245,17 @@ void TfmConfig::Autodetect() {
 }
 
 void TfmConfig::DeviceChange(UINT message, WPARAM wParam, LPARAM lParam) {
-    const std::int32_t remembered = kvHid1_->DeviceIndex();
-    kvHid1_->HandleDeviceChange(message, wParam, lParam);
-    if (remembered < kvHid1_->DeviceCount()) {
-        kvHid1_->SetDeviceIndex(remembered);
-        kvDeviceBox1Change();
-    }
+    if (!kvHid1_->HandleDeviceChange(message, wParam, lParam))
+        return;
+    MatchDevices();
+    kvDeviceBox1Change();
+    RefreshActionList();
+}
+
+void TfmConfig::MatchDevices() {
+    const std::vector<THidDeviceIdentity> present = PresentDevices(*kvHid1_);
+    actions_.MatchDevices(present);
+    PlaceDevices({{chosenIndex_, chosen_, chosenAway_}}, present);
+    kvDeviceBox1_->SetAbsentItem(chosenAway_ ? chosen_.Name : std::string());
+    kvHid1_->SetDeviceIndex(chosenAway_ ? -1 : chosenIndex_);
 }

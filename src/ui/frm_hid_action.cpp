@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/hid_dispatcher.h"
 #include "engine/hid_processor.h"
 #include "ui/ui_ids.h"
 
@@ -77,7 +78,7 @@ void TfmHidAction::FormCreate() {
 
 void TfmHidAction::FormShow() {
     Action.ResetCodes();
-    secondPress_ = false;
+    secondPress_ = finished_ = false;
     SetCaption(Action.ActionType != atUnknown ? std::string("HID Action: ") + Action.ActionName()
                                               : "Detection an active HID");
     SetDlgItemTextA(Handle(), idActionMessage,
@@ -96,6 +97,14 @@ void TfmHidAction::FormClose(INT_PTR result) {
     KillTimer(Handle(), timerDone);
     if (result == IDOK && ListenIndex == -1)
         ListenIndex = Action.DeviceIndex;
+    // The button belongs to the device it was learned on, wherever that is listed next time.
+    if (result == IDOK && !Ports.empty()) {
+        const std::vector<THidDeviceIdentity> present = PresentDevices(*Ports.front());
+        if (Action.DeviceIndex >= 0 &&
+            static_cast<std::size_t>(Action.DeviceIndex) < present.size())
+            Action.Device = present[static_cast<std::size_t>(Action.DeviceIndex)];
+        Action.DeviceAway = false;
+    }
     ClosePorts();
 }
 
@@ -160,8 +169,8 @@ void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint
     // press's release coming late, not a press.
     const bool allUp = std::all_of(bytes.begin() + (bytes.empty() ? 0 : 1), bytes.end(),
                                    [](std::uint8_t byte) { return byte == 0; });
-    if (secondPress_ && (device != Action.DeviceIndex ||
-                         (second_.Pressed && second_.PressCode == kNoCode && allUp)))
+    const bool latePreviousRelease = second_.Pressed && second_.PressCode == kNoCode && allUp;
+    if (finished_ || (secondPress_ && (device != Action.DeviceIndex || latePreviousRelease)))
         return;
     StartTimer(timerTimeout, false);
     THidAction& capture = Capture();
@@ -225,7 +234,7 @@ void TfmHidAction::Finish() {
     }
     Action.AltPressCode = second_.PressCode;
     Action.AltReleaseCode = second_.ReleaseCode;
-    ClosePorts(); // nothing more to hear while the news is shown
+    finished_ = true; // nothing more to hear while the news is shown
     SetDlgItemTextA(Handle(), idActionMessage,
                     "This remote sends alternating codes for this button: both were learned");
     SetDlgItemTextA(Handle(), idActionHint, "");

@@ -53,6 +53,7 @@ private:
 
     THidAction second_;
     bool secondPress_ = false;
+    bool finished_ = false;
     std::vector<std::unique_ptr<TkvHid>> Ports;
     // One per port, at the port's position; each port's monitoring thread ends before its queue.
     std::vector<std::unique_ptr<TkvReportQueue>> reports_;

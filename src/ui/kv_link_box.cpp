@@ -26,11 +26,15 @@ TkvDeviceBox::~TkvDeviceBox() {
 void TkvDeviceBox::SetkvLink(TkvBaseIO* port) {
     const TkvComboBox box(handle_);
     box.Clear();
+    deviceItems_ = 0;
     if (port != nullptr) {
         TkvDeviceItems items;
         port->GetDeviceList(&items);
         for (const TkvDeviceItem& item : items)
             box.SetItemData(box.Add(item.Text), reinterpret_cast<LPARAM>(item.Device));
+        deviceItems_ = box.Count();
+        if (!absentName_.empty())
+            box.Add(absentName_ + " (not connected)");
         SetItemIndex(port->DeviceIndex());
         port->AddNotify(MakeNotifyEvent<&TkvDeviceBox::LinkNotify>(this));
         FreeNotification(port);
@@ -48,13 +52,25 @@ int TkvDeviceBox::ItemIndex() const {
 
 void TkvDeviceBox::SetItemIndex(int index) {
     const TkvComboBox box(handle_);
-    box.Select(index >= 0 && index < box.Count() ? index : -1);
+    if (index >= 0 && index < deviceItems_)
+        box.Select(index);
+    else
+        box.Select(absentName_.empty() ? -1 : deviceItems_);
+}
+
+void TkvDeviceBox::SetAbsentItem(std::string name) {
+    absentName_ = std::move(name);
+    RefreshFromLink();
+}
+
+bool TkvDeviceBox::AbsentItemSelected() const {
+    return !absentName_.empty() && ItemIndex() == deviceItems_;
 }
 
 std::vector<std::string> TkvDeviceBox::Items() const {
     const TkvComboBox box(handle_);
     std::vector<std::string> items;
-    for (int i = 0; i < box.Count(); ++i)
+    for (int i = 0; i < deviceItems_; ++i)
         items.push_back(box.ItemText(i));
     return items;
 }
@@ -67,7 +83,7 @@ void TkvDeviceBox::LinkNotify(TkvBaseIO*, std::int32_t code) {
 void TkvDeviceBox::Change() {
     if (link_ == nullptr)
         return;
-    link_->SetDeviceIndex(ItemIndex());
+    link_->SetDeviceIndex(AbsentItemSelected() ? -1 : ItemIndex());
     if (OnChange)
         OnChange(this);
 }

@@ -30,7 +30,12 @@ public:
     // -1 for none. Setting it by program does not reach the port.
     int ItemIndex() const;
     void SetItemIndex(int index);
+    // The port's devices, without the absent one.
     std::vector<std::string> Items() const;
+    // A remembered device that is not present: listed after the port's devices by its name with
+    // " (not connected)", and selected while the port has no device. Empty: no such item.
+    void SetAbsentItem(std::string name);
+    bool AbsentItemSelected() const;
 
     // The port's notifications: a changed device list or index refills the box.
     void LinkNotify(TkvBaseIO* sender, std::int32_t code);
@@ -49,4 +54,6 @@ private:
     HWND handle_ = nullptr;
     TkvBaseIO* link_ = nullptr;
     bool resetOnChanged_ = false;
+    std::string absentName_;
+    int deviceItems_ = 0; // the port's devices, the items before the absent one
 };

@@ -35,15 +35,17 @@ TEST(THidDeviceIdentityTest, TheTextFormKeepsEveryFieldAndRefusesAnythingElse) {
     THidDeviceIdentity device =
         Remote("\\\\?\\hid#vid_1209&pid_0001#7&1,odd&0#{4d1e55b2}", "A,b\x01");
     device.Ordinal = 3;
+    device.Name = "R,c";
     const std::string text = IdentityText(device);
-    EXPECT_EQ(text, "1209,0001,0100,000C,0001,3,412C6201,HID\\VID_1209&PID_0001\\7&1&0&0000,"
+    EXPECT_EQ(text, "1209,0001,0100,000C,0001,3,412C6201,522C63,HID\\VID_1209&PID_0001\\7&1&0&0000,"
                     "\\\\?\\hid#vid_1209&pid_0001#7&1,odd&0#{4d1e55b2}");
     EXPECT_EQ(ParseIdentity(text), device);
     for (const char* bad :
-         {"", "garbage", "1209,0001,0100,000C,0001,0,,id,", // no path
-          "12X9,0001,0100,000C,0001,0,,id,p", "1209,1,0100,000C,0001,0,,id,p",
-          "1209,0001,0100,000C,0001,-1,,id,p", "1209,0001,0100,000C,0001,0,4,id,p",
-          "1209,0001,0100,000C,0001,0,zz,id,p"})
+         {"", "garbage", "1209,0001,0100,000C,0001,0,,,id,", // no path
+          "12X9,0001,0100,000C,0001,0,,,id,p", "1209,1,0100,000C,0001,0,,,id,p",
+          "1209,0001,0100,000C,0001,-1,,,id,p", "1209,0001,0100,000C,0001,0,4,,id,p",
+          "1209,0001,0100,000C,0001,0,zz,,id,p", "1209,0001,0100,000C,0001,0,,5,id,p",
+          "1209,0001,0100,000C,0001,0,,id,p"})
         EXPECT_FALSE(ParseIdentity(bad)) << bad;
 }
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "engine/hid_dispatcher.h"
+
+#include <dbt.h>
 #include "recording_processor.h"
 #include "framework/kv_crc.h"
 #include "hid/sim_test_support.h"
@@ -51,8 +53,9 @@ TEST_F(THidPortDispatcherTest, OpensEachUsedExistingDeviceOnceInOrderOfFirstUse)
         engine_->Bind(atNext, 0xA, device);
     engine_->OpenDevices();
     ASSERT_EQ(Ports().DeviceHandlerCount(), 2);
-    EXPECT_EQ(Handler(0).Port.DeviceIndex(), 1);
-    EXPECT_EQ(Handler(1).Port.DeviceIndex(), 0);
+    EXPECT_EQ(Handler(0).Device, 1);
+    EXPECT_EQ(Handler(1).Device, 0);
+    EXPECT_EQ(Handler(0).Port.CurrentDevice()->DevicePath, bus_.DevicePath(ids_[1]));
     EXPECT_TRUE(Handler(0).Port.Active() && Handler(1).Port.Active());
     EXPECT_NE(Handler(0).Serial, Handler(1).Serial);
     EXPECT_EQ(Ports().FindDeviceHandler(0), &Handler(1));
@@ -64,6 +67,39 @@ TEST_F(THidPortDispatcherTest, OpensEachUsedExistingDeviceOnceInOrderOfFirstUse)
     engine_->CloseDevices();
     EXPECT_EQ(Ports().DeviceHandlerCount(), 0);
     EXPECT_TRUE(PumpUntil([&] { return bus_.Connections(ids_[0]) == 0; }));
+}
+
+TEST_F(THidPortDispatcherTest, ARemoteThatComesBackIsOpenedAgainEvenIfItRefusesAtFirst) {
+    TSimDevice other;
+    other.ProductID = 2;
+    const int remote = bus_.AddDevice(other);
+    THidAction& next = engine_->Bind(atNext, Code({'n'}), 2);
+    engine_->OpenDevices();
+    ASSERT_EQ(Ports().DeviceHandlerCount(), 1);
+
+    // Unplugged: the port closes itself, the refresh drops it, the action waits.
+    bus_.Unplug(remote);
+    EXPECT_TRUE(PumpUntil([&] { return Ports().DeviceHandlerCount() == 0; }));
+    EXPECT_TRUE(next.DeviceAway);
+
+    // Back, and refusing to be opened for a moment, which keeps it off the list: it is looked
+    // for again.
+    bus_.LimitOpens(remote, 0);
+    bus_.Plug(remote);
+    SendMessageA(Ports().ReportWindow(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    EXPECT_TRUE(PumpUntil([&] { return Ports().RefreshTimer().Enabled(); }));
+    PumpUntil([] { return false; }, 300);
+    EXPECT_TRUE(next.DeviceAway);
+    bus_.LimitOpens(remote, -1);
+    ASSERT_TRUE(PumpUntil([&] { return Ports().DeviceHandlerCount() == 1; }));
+    EXPECT_FALSE(next.DeviceAway);
+    EXPECT_EQ(next.DeviceIndex, Handler(0).Device);
+    EXPECT_EQ(Handler(0).Path, bus_.DevicePath(remote));
+
+    Receive(Handler(0), {'n'});
+    EXPECT_TRUE(PumpUntil([&] { return engine_->Executed.size() == 1; }));
+    // Nothing is left armed once every device is served.
+    EXPECT_FALSE(Ports().RefreshTimer().Enabled());
 }
 
 TEST_F(THidPortDispatcherTest, ABurstCollectsReportsUntilItsTimerFires) {

@@ -34,5 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     THidProcessor reloaded;
     reloaded.ReadSettingsText(saved);
     Check(reloaded.SettingsText() == saved);
+
+    // Found again among devices listed now, or away: still written in a form that reads the same.
+    THidDeviceIdentity listed;
+    listed.Path = "\\\\?\\hid#a";
+    listed.VendorID = 0x1209;
+    listed.UsagePage = 0x0C;
+    reloaded.MatchDevices({listed, listed});
+    const std::string matched = reloaded.SettingsText();
+    THidProcessor matchedAgain;
+    matchedAgain.ReadSettingsText(matched);
+    Check(matchedAgain.SettingsText() == matched);
     return 0;
 }

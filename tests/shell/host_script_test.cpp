@@ -1,3 +1,4 @@
+#include "engine/hid_action.h"
 #include "framework/kv_error.h"
 #include "host/host_log.h"
 #include "host/host_script.h"
@@ -17,23 +18,40 @@ using Kind = THostStep::TKind;
 
 namespace {
 
-// Records what a script asks of the bus.
+// Records what a script asks of the bus; `withWaits` also when a step waits for announcements.
 class TRecordingDriver : public THostDeviceDriver {
 public:
     void AddDevice(int device, const std::vector<std::string>& settings) override {
-        calls.push_back("add " + std::to_string(device) + " " + settings.at(0));
+        Note("add " + std::to_string(device) + " " + settings.at(0));
     }
     void SendReport(int device, const THostReport& report) override {
         std::ostringstream text;
         text << "report " << device;
         for (unsigned byte : report)
             text << ' ' << byte;
-        calls.push_back(text.str());
+        Note(text.str());
     }
     void SetPresent(int device, bool present) override {
-        calls.push_back((present ? "plug " : "unplug ") + std::to_string(device));
+        Note((present ? "plug " : "unplug ") + std::to_string(device));
     }
-    std::vector<std::string> calls;
+    void InsertDevice(int device, std::size_t position,
+                      const std::vector<std::string>& settings) override {
+        Note("insert " + std::to_string(device) + " at " + std::to_string(position) + " " +
+             settings.at(0));
+    }
+    void MoveDevice(int device) override { Note("move " + std::to_string(device)); }
+    void Suspend() override { Note("suspend"); }
+    void Resume(bool newNodes) override { Note(newNodes ? "resume" : "resume same"); }
+    // Delivered only when asked a second time, so that a step that does not go on waiting shows.
+    bool WaitForAnnouncements(DWORD) override {
+        withWaits.push_back("wait");
+        return withWaits[withWaits.size() - 2] == "wait";
+    }
+    void Note(const std::string& call) {
+        calls.push_back(call);
+        withWaits.push_back(call);
+    }
+    std::vector<std::string> calls, withWaits;
 };
 
 class HostScriptTest : public testing::Test {
@@ -104,6 +122,39 @@ TEST_F(HostScriptTest, DrivesTheBusInScriptOrder) {
     EXPECT_THAT(driver.calls, ElementsAre("add 0 name=A", "add 1 name=B", "report 1 1 5",
                                           "report 1 1 0", "unplug 0", "report 1 1 5", "plug 0"));
     EXPECT_EQ(RunFailure("device a\n"), "line 1: this step needs the simulated bus");
+
+    driver.withWaits.clear();
+    Run("device a name=A\ninsert c 5 name=C\nmove a\nsuspend\nresume\nresume samepaths\n", &driver);
+    EXPECT_THAT(driver.withWaits,
+                ElementsAre("add 0 name=A", "insert 1 at 5 name=C", "wait", "wait", "move 0",
+                            "wait", "wait", "suspend", "wait", "wait", "resume", "wait", "wait",
+                            "resume same", "wait", "wait"));
+}
+
+// The plug-in's list holds the present devices in bus order: inserting and unplugging move the
+// position a binding must name.
+TEST(HostScript, BindsTheDevicesCurrentPlaceInThePluginsList) {
+    const auto steps = ParseHostScript("device a\ndevice b\nbutton b x 01\n"
+                                       "bind b x Next\n"
+                                       "insert c 0 name=C\nbind b x Next\n"
+                                       "unplug a\nbind b x Next\nmove a\nbind b x Next\n"
+                                       "suspend\nresume samepaths\nresume\nbind b x Next\n");
+    std::vector<int> indices;
+    for (const THostStep& step : steps)
+        if (step.Kind == Kind::Ini) {
+            THidAction action(0);
+            action.FromText(step.Text.substr(step.Text.find('=') + 1));
+            indices.push_back(action.DeviceIndex);
+        }
+    EXPECT_THAT(indices, ElementsAre(1, 2, 1, 2, 2));
+    EXPECT_EQ(steps[3].Kind, Kind::Insert);
+    EXPECT_EQ(steps[3].Number, 2);
+    EXPECT_EQ(steps[3].Position, 0u);
+    EXPECT_THAT(steps[3].Settings, ElementsAre("name=C"));
+    EXPECT_EQ(ParseFailure("device a\nbutton a x 01\nsuspend\nbind a x Next"),
+              "line 4: device a is not on the bus");
+    EXPECT_EQ(ParseFailure("resume now"), "line 1: resume takes only samepaths");
+    EXPECT_EQ(ParseFailure("insert a"), "line 1: wrong number of words");
 }
 
 TEST_F(HostScriptTest, RunsAPlayerSessionAndChecksItsCommands) {

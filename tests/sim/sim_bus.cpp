@@ -3,11 +3,14 @@
 #define _WIN32_WINNT 0x0600
 #include "sim/sim_bus.h"
 
+#include <dbt.h>
+
 #include "framework/kv_error.h"
 #include "framework/kv_handle.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +26,60 @@ constexpr DWORD PipeBufferBytes = 4096;
 constexpr std::size_t SpareInstances = 8;
 
 std::atomic<bool> busExists{false};
+
+// How long an announcement waits for one window, as the system waits for a busy application.
+constexpr UINT AnnounceTimeoutMs = 5000;
+
+// GUID_DEVINTERFACE_HID, the interface class of every HID device.
+constexpr GUID HidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+BOOL CALLBACK CollectOwnWindow(HWND window, LPARAM windows) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId())
+        reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+// To every top-level window of this process, hidden ones too, as the system broadcasts.
+void Broadcast(UINT message, WPARAM wParam, LPARAM lParam) {
+    std::vector<HWND> windows;
+    EnumWindows(CollectOwnWindow, reinterpret_cast<LPARAM>(&windows));
+    for (HWND window : windows) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, AnnounceTimeoutMs,
+                            &result);
+    }
+}
+
+// The system sends the interface notice only to windows registered for the HID class; the
+// registrations are user32's and out of the simulator's sight, so every top-level window of the
+// process gets it. A program's registered window is a top-level one, so it is among them.
+void BroadcastDeviceChange(WPARAM event, const std::string& path) {
+    const std::wstring name(path.begin(), path.end());
+    const std::size_t bytes =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (name.size() + 1) * sizeof(wchar_t);
+    std::vector<std::uint64_t> storage((bytes + 7) / 8);
+    auto* notice = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(storage.data());
+    notice->dbcc_size = static_cast<DWORD>(bytes);
+    notice->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    notice->dbcc_classguid = HidInterfaceClass;
+    std::memcpy(notice->dbcc_name, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    Broadcast(WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(notice));
+    Broadcast(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+}
+
+void DeleteHardwareKey(const std::string& instanceId) {
+    if (instanceId.empty())
+        return;
+    // Leaf first; parents shared with other devices stay until they are empty.
+    std::string path = SimDeviceKeyPath(instanceId);
+    for (int level = 0; level < 4; ++level) {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+        path.resize(path.find_last_of('\\'));
+    }
+}
 
 TkvHandle NewEvent() {
     return TkvHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -65,6 +122,7 @@ struct TSimBus::TDeviceState {
     std::size_t Delivered = 0;
     std::size_t ConnectionCount = 0;
     int OpensLeft = -1; // listening instances still to be made; -1: no limit
+    unsigned Port = 0;  // how often the device moved to another port
 };
 
 struct TSimBus::TScheduled {
@@ -87,9 +145,23 @@ TSimBus::TSimBus() {
     SetEnvironmentVariableA(SimFixtureVariable, fixturePath_.c_str());
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     worker_ = std::thread([this] { Run(); });
+    announced_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    announcer_ = std::thread([this] { RunAnnouncer(); });
+    // The thread's message queue, desktop and window state come with its first window calls;
+    // made before the bus is handed out, they do not count as handles a test's cycles left.
+    WaitForSingleObject(announced_.Get(), INFINITE);
 }
 
 TSimBus::~TSimBus() {
+    {
+        std::lock_guard lock(announceMutex_);
+        announcements_.clear();
+        stopAnnouncer_ = true;
+    }
+    announceWake_.notify_all();
+    // An announcement under way may be waiting for a window of this thread.
+    WaitForAnnouncements(std::chrono::minutes(1));
+    announcer_.join();
     Execute([this] {
         for (auto& device : devices_)
             CloseDevice(*device);
@@ -97,22 +169,15 @@ TSimBus::~TSimBus() {
     });
     worker_.join();
     CloseHandle(wake_);
-    for (auto& device : devices_) {
-        if (!device->Record.HasRegistryKey)
-            continue;
-        // Leaf first; parents shared with other devices stay until they are empty.
-        std::string path = SimDeviceKeyPath(device->Record.InstanceId);
-        for (int level = 0; level < 4; ++level) {
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
-            path.resize(path.find_last_of('\\'));
-        }
-    }
+    for (auto& device : devices_)
+        if (device->Record.HasRegistryKey)
+            DeleteHardwareKey(device->Record.InstanceId);
     SetEnvironmentVariableA(SimFixtureVariable, nullptr);
     DeleteFileA(fixturePath_.c_str());
     busExists = false;
 }
 
-int TSimBus::AddDevice(const TSimDevice& info) {
+int TSimBus::NewDevice(const TSimDevice& info, std::size_t position) {
     int id = 0;
     Execute([&] {
         auto device = std::make_unique<TDeviceState>();
@@ -121,15 +186,6 @@ int TSimBus::AddDevice(const TSimDevice& info) {
         TSimFixtureDevice& r = device->Record;
         r.Id = id;
         char name[96];
-        if (info.Access == TSimAccess::None) {
-            snprintf(name, sizeof name, "trelvon-sim-%lu-%u-%d.dev", GetCurrentProcessId(), serial_,
-                     id);
-            r.Path = TempPath(name);
-        } else {
-            snprintf(name, sizeof name, "\\\\.\\pipe\\trelvon-sim-%lu-%u-%d", GetCurrentProcessId(),
-                     serial_, id);
-            r.Path = name;
-        }
         r.FoundPerDevice = info.FoundPerDevice;
         r.DetailFault = info.DetailFault;
         r.LieAboutSizes = info.LieAboutSizes;
@@ -179,31 +235,69 @@ int TSimBus::AddDevice(const TSimDevice& info) {
         r.DriverKey = info.DriverKey ? *info.DriverKey : std::string(name);
         snprintf(name, sizeof name, "\\Device\\%08lu", 0x00000070ul + id);
         r.PdoName = info.PdoName ? *info.PdoName : std::string(name);
-        snprintf(name, sizeof name, "TRELVONSIM\\VID_%04X&PID_%04X\\%lu_%u_%d", info.VendorID,
-                 info.ProductID, GetCurrentProcessId(), serial_, id);
-        r.InstanceId = info.InstanceId.empty() ? std::string(name) : info.InstanceId;
         r.BusChildren = info.BusChildren;
         r.HasRegistryKey = info.HasRegistryKey;
-        if (info.HasRegistryKey) {
-            HKEY key = nullptr;
-            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SimDeviceKeyPath(r.InstanceId).c_str(), 0,
-                                nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-                std::string symbolic = info.SymbolicName ? *info.SymbolicName : r.Path;
-                RegSetValueExA(key, "SymbolicName", 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(symbolic.c_str()),
-                               static_cast<DWORD>(symbolic.size() + 1));
-                if (info.PortName)
-                    RegSetValueExA(key, "PortName", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(info.PortName->c_str()),
-                                   static_cast<DWORD>(info.PortName->size() + 1));
-                RegCloseKey(key);
-            }
-        }
+        PlaceOnPort(*device);
+        // The position counts present devices only, as the list a program enumerates does.
+        auto at = order_.begin();
+        for (std::size_t present = 0; at != order_.end(); ++at)
+            if (Device(*at).Record.Present && present++ == position)
+                break;
+        order_.insert(at, id);
         devices_.push_back(std::move(device));
         OpenDevice(*devices_.back());
         PublishFixture();
     });
     return id;
+}
+
+int TSimBus::AddDevice(const TSimDevice& info) {
+    return NewDevice(info, SIZE_MAX);
+}
+
+int TSimBus::InsertDevice(const TSimDevice& info, std::size_t position) {
+    const int id = NewDevice(info, position);
+    AnnounceDevice(DBT_DEVICEARRIVAL, DevicePath(id));
+    return id;
+}
+
+void TSimBus::PlaceOnPort(TDeviceState& device) {
+    const TSimDevice& info = device.Info;
+    TSimFixtureDevice& r = device.Record;
+    char name[160], port[16] = "";
+    if (device.Port > 0)
+        snprintf(port, sizeof port, "-p%u", device.Port);
+    if (info.Access == TSimAccess::None) {
+        snprintf(name, sizeof name, "trelvon-sim-%lu-%u-%d%s.dev", GetCurrentProcessId(), serial_,
+                 r.Id, port);
+        r.Path = TempPath(name);
+    } else {
+        snprintf(name, sizeof name, "\\\\.\\pipe\\trelvon-sim-%lu-%u-%d%s", GetCurrentProcessId(),
+                 serial_, r.Id, port);
+        r.Path = name;
+    }
+    const std::string oldInstance = r.InstanceId;
+    if (r.InstanceId.empty() || !info.SerialNumber) {
+        snprintf(name, sizeof name, "TRELVONSIM\\VID_%04X&PID_%04X\\%lu_%u_%d", info.VendorID,
+                 info.ProductID, GetCurrentProcessId(), serial_, r.Id);
+        r.InstanceId = (info.InstanceId.empty() ? std::string(name) : info.InstanceId) + port;
+    }
+    if (!info.HasRegistryKey)
+        return;
+    if (oldInstance != r.InstanceId)
+        DeleteHardwareKey(oldInstance);
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SimDeviceKeyPath(r.InstanceId).c_str(), 0, nullptr, 0,
+                        KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    std::string symbolic = info.SymbolicName ? *info.SymbolicName : r.Path;
+    RegSetValueExA(key, "SymbolicName", 0, REG_SZ, reinterpret_cast<const BYTE*>(symbolic.c_str()),
+                   static_cast<DWORD>(symbolic.size() + 1));
+    if (info.PortName)
+        RegSetValueExA(key, "PortName", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(info.PortName->c_str()),
+                       static_cast<DWORD>(info.PortName->size() + 1));
+    RegCloseKey(key);
 }
 
 std::string TSimBus::DevicePath(int id) const {
@@ -216,13 +310,150 @@ std::string TSimBus::InstanceId(int id) const {
     return Device(id).Record.InstanceId;
 }
 
+int TSimBus::ListPosition(int id) const {
+    std::lock_guard lock(mutex_);
+    int position = 0;
+    for (int other : order_) {
+        const bool present = Device(other).Record.Present;
+        if (other == id)
+            return present ? position : -1;
+        position += present ? 1 : 0;
+    }
+    return -1;
+}
+
+bool TSimBus::TakeAway(TDeviceState& device) {
+    const bool present = device.Record.Present;
+    CloseDevice(device);
+    std::erase_if(schedule_, [&](const TScheduled& s) { return s.Id == device.Record.Id; });
+    return present;
+}
+
 void TSimBus::Unplug(int id) {
+    std::string path;
+    bool present = false;
     Execute([&] {
         TDeviceState& device = Device(id);
-        CloseDevice(device);
-        std::erase_if(schedule_, [id](const TScheduled& s) { return s.Id == id; });
+        path = device.Record.Path;
+        present = TakeAway(device);
         PublishFixture();
     });
+    if (present)
+        AnnounceDevice(DBT_DEVICEREMOVECOMPLETE, path);
+}
+
+void TSimBus::MoveDevice(int id) {
+    Unplug(id);
+    // Back on the other port once the removal is out, as a hand moving a plug is slower.
+    Announce([this, id] {
+        std::string path;
+        Execute([&] {
+            TDeviceState& device = Device(id);
+            ++device.Port;
+            PlaceOnPort(device);
+            OpenDevice(device);
+            PublishFixture();
+            path = device.Record.Path;
+        });
+        BroadcastDeviceChange(DBT_DEVICEARRIVAL, path);
+    });
+}
+
+void TSimBus::Suspend() {
+    Announce([this] {
+        Broadcast(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+        Execute([this] {
+            for (int id : order_)
+                if (TakeAway(Device(id)))
+                    asleep_.push_back(id);
+            PublishFixture();
+        });
+    });
+}
+
+void TSimBus::Resume(bool newNodes) {
+    Announce([this, newNodes] {
+        std::vector<std::string> arrivals;
+        Execute([&] {
+            for (int id : asleep_) {
+                TDeviceState& device = Device(id);
+                if (device.Record.Present)
+                    continue; // plugged in by hand meanwhile
+                if (newNodes) {
+                    ++device.Port;
+                    PlaceOnPort(device);
+                }
+                OpenDevice(device);
+                arrivals.push_back(device.Record.Path);
+            }
+            asleep_.clear();
+            PublishFixture();
+        });
+        if (newNodes)
+            for (const std::string& path : arrivals)
+                BroadcastDeviceChange(DBT_DEVICEARRIVAL, path);
+        Broadcast(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    });
+}
+
+bool TSimBus::WaitForAnnouncements(std::chrono::milliseconds timeout) const {
+    const auto end = TClock::now() + timeout;
+    HANDLE idle = announced_.Get();
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now());
+        const DWORD result = MsgWaitForMultipleObjects(
+            1, &idle, FALSE, static_cast<DWORD>(std::max<long long>(0, left.count())),
+            QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0)
+            return true;
+        if (result != WAIT_OBJECT_0 + 1)
+            return false;
+        // Peeking delivers the sent messages; posted ones stay queued for their loop.
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void TSimBus::Announce(std::function<void()> step) {
+    {
+        std::lock_guard lock(announceMutex_);
+        announcements_.push_back(std::move(step));
+        ResetEvent(announced_.Get());
+    }
+    announceWake_.notify_all();
+}
+
+void TSimBus::AnnounceDevice(WPARAM event, const std::string& path) {
+    Announce([event, path] { BroadcastDeviceChange(event, path); });
+}
+
+void TSimBus::RunAnnouncer() {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    std::vector<HWND> windows;
+    EnumWindows(CollectOwnWindow, reinterpret_cast<LPARAM>(&windows));
+    DestroyWindow(
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    std::unique_lock lock(announceMutex_);
+    SetEvent(announced_.Get());
+    while (true) {
+        announceWake_.wait(lock, [this] { return stopAnnouncer_ || !announcements_.empty(); });
+        if (stopAnnouncer_)
+            break;
+        auto step = std::move(announcements_.front());
+        announcements_.pop_front();
+        lock.unlock();
+        try {
+            step();
+        } catch (...) {
+            // Nothing may escape the thread: it would end the whole test program.
+        }
+        lock.lock();
+        if (announcements_.empty())
+            SetEvent(announced_.Get());
+    }
+    SetEvent(announced_.Get());
 }
 
 void TSimBus::LimitOpens(int id, int opens) {
@@ -238,12 +469,18 @@ void TSimBus::LimitOpens(int id, int opens) {
 }
 
 void TSimBus::Plug(int id) {
+    std::string path;
+    bool absent = false;
     Execute([&] {
         TDeviceState& device = Device(id);
-        if (!device.Record.Present)
+        absent = !device.Record.Present;
+        if (absent)
             OpenDevice(device);
         PublishFixture();
+        path = device.Record.Path;
     });
+    if (absent)
+        AnnounceDevice(DBT_DEVICEARRIVAL, path);
 }
 
 void TSimBus::SendInput(int id, const TSimReport& report, std::chrono::milliseconds delay) {
@@ -570,7 +807,7 @@ void TSimBus::Deliver(TDeviceState& device, const TSimReport& report) {
 
 void TSimBus::PublishFixture() {
     std::vector<TSimFixtureDevice> records;
-    for (const auto& device : devices_)
-        records.push_back(device->Record);
+    for (int id : order_)
+        records.push_back(Device(id).Record);
     WriteSimFixture(fixturePath_, records);
 }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/kv_handle.h"
 #include "sim/sim_fixture.h"
 
 enum class TSimAccess { ReadWrite, ReadOnly, WriteOnly, None };
@@ -67,16 +69,42 @@ public:
     TSimBus(const TSimBus&) = delete;
     TSimBus& operator=(const TSimBus&) = delete;
 
-    // Plugs a new device in; returns its id (1, 2, ... in the order of enumeration).
+    // A device present from the start, listed after the ones before it and not announced;
+    // returns its id (1, 2, ... in the order of the calls). Adding the same description twice
+    // gives two devices with their own paths and instance ids, serial number or not.
     int AddDevice(const TSimDevice& device);
+    // A hot-plugged device, listed at `position` among the present devices (0: first; beyond
+    // the end: last) and announced as an arrival.
+    int InsertDevice(const TSimDevice& device, std::size_t position);
+    // The device's current path and instance id: both may change when it moves.
     std::string DevicePath(int id) const;
     std::string InstanceId(int id) const;
+    // The device's index among the present devices in enumeration order; -1 when absent.
+    int ListPosition(int id) const;
 
     // Unplugging closes every open instance of the device (a pending read fails with
     // ERROR_BROKEN_PIPE), makes new opens fail and leaves the device out of present-only
-    // enumerations. Plug brings it back under the same path.
+    // enumerations. Plug brings it back under the same path. Both are announced.
     void Unplug(int id);
     void Plug(int id);
+    // The device is unplugged and comes back on another USB port: a new path, and a new
+    // instance id unless it has a serial number (the system keeps the instance id of such a
+    // device across ports); ids, strings and its place in the enumeration order stay. It comes
+    // back on the announcing thread once its removal is out: WaitForAnnouncements sees it back.
+    void MoveDevice(int id);
+    // Sleep: the suspend broadcast first, then every present device goes away without device
+    // notifications. Resume brings them back, as new device nodes with arrivals announced
+    // (`newNodes`) or at their old paths without notifications, then the resume broadcast.
+    // Both take effect in announcement order, on the announcing thread: the system lets the
+    // windows answer the suspend broadcast before it sleeps. WaitForAnnouncements sees them done.
+    void Suspend();
+    void Resume(bool newNodes);
+
+    // Announcements go out in order on a thread of their own, after the change they announce is
+    // visible, so that the caller may own the windows that receive them. Waits until all queued
+    // ones are delivered, serving the messages sent to the calling thread's windows meanwhile.
+    bool WaitForAnnouncements(std::chrono::milliseconds timeout) const;
+
     // Lets only the next `opens` opens of the device succeed (-1: any number); later ones fail
     // while the device stays listed, as a device that refuses to be opened does.
     void LimitOpens(int id, int opens);
@@ -123,10 +151,22 @@ private:
     void Deliver(TDeviceState& device, const TSimReport& report);
     void PublishFixture();
     TDeviceState& Device(int id) const;
+    int NewDevice(const TSimDevice& info, std::size_t position);
+    // Gives the device a path and instance id for its current port and writes its hardware key.
+    void PlaceOnPort(TDeviceState& device);
+    // Closes the device and drops its scheduled reports; tells whether it was present.
+    bool TakeAway(TDeviceState& device);
+    // Queues a step for the announcer thread; AnnounceDevice queues the interface notice
+    // (DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE) and DBT_DEVNODES_CHANGED.
+    void Announce(std::function<void()> step);
+    void AnnounceDevice(WPARAM event, const std::string& path);
+    void RunAnnouncer();
 
     std::string fixturePath_;
     unsigned serial_ = 0;
-    std::vector<std::unique_ptr<TDeviceState>> devices_;
+    std::vector<std::unique_ptr<TDeviceState>> devices_; // by id
+    std::vector<int> order_;                             // ids in enumeration order
+    std::vector<int> asleep_;                            // the devices a suspend took away
     std::vector<TScheduled> schedule_;
 
     mutable std::mutex mutex_;
@@ -136,4 +176,11 @@ private:
     HANDLE wake_ = nullptr;
     bool stop_ = false;
     std::thread worker_;
+
+    mutable std::mutex announceMutex_;
+    std::condition_variable announceWake_;
+    std::deque<std::function<void()>> announcements_;
+    TkvHandle announced_; // set while no announcement is queued or being delivered
+    bool stopAnnouncer_ = false;
+    std::thread announcer_;
 };

@@ -174,10 +174,16 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
         Click(dialog, IDOK);
     });
     const std::string next = "C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0";
-    EXPECT_EQ(Settings(),
-              "HidIndex=-1\r\nMode=-1\r\nAction00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" + next +
-                  "\r\nAction02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
-                  "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
+    // The learned button's device identity follows its line; what it holds is the device's.
+    const std::string settings = Settings();
+    const std::size_t device = settings.find("Action01Device=");
+    ASSERT_NE(device, std::string::npos) << settings;
+    const std::string deviceLine =
+        settings.substr(device, settings.find("\r\n", device) + 2 - device);
+    EXPECT_EQ(settings, "HidIndex=-1\r\nMode=-1\r\nAction00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" +
+                            next + "\r\n" + deviceLine +
+                            "Action02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
+                            "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
 
     bus_.SendInput(1, {1, 0x02});
     ASSERT_TRUE(player_.WaitForCommands(1, 3000));
@@ -346,12 +352,47 @@ TEST_F(TfmConfigTest, CancelLeavesTheEngineAsItWas) {
     EXPECT_EQ(log_.CommandTexts(), std::vector<std::string>{"Next"});
 }
 
+// A remembered device that is away is shown by its name, never by whatever holds its old
+// position, and the dialog follows it when it arrives.
+TEST_F(TfmConfigTest, ARememberedDeviceThatIsAwayIsShownNotConnectedUntilItArrives) {
+    const std::string away = "1209,0077,0100,000C,0001,0,,4F6C642052656D6F7465,SIM\\OLD,gone";
+    WriteSettings("HidIndex=0\r\nMode=-1\r\nHidDevice=" + away +
+                  "\r\nAction00=C12345678FFFFFFFF0\r\nAction00Device=" + away + "\r\n");
+    Load();
+    int arrived = 0;
+    Config([&](HWND dialog) {
+        EXPECT_EQ(ListRows(dialog, idActions, 3).front(),
+                  "Next | Assigned | Old Remote (not connected)");
+        const auto items = ComboItems(dialog, idDeviceBox);
+        EXPECT_EQ(items.back(), "Old Remote (not connected)");
+        EXPECT_EQ(ComboSelection(dialog, idDeviceBox), static_cast<int>(items.size()) - 1);
+
+        TSimDevice back;
+        back.ProductID = 0x0077;
+        back.Product = L"Old Remote";
+        arrived = bus_.InsertDevice(back, 0);
+        EXPECT_TRUE(bus_.WaitForAnnouncements(std::chrono::milliseconds(3000)));
+        EXPECT_TRUE(PumpUntil([&] {
+            return ListRows(dialog, idActions, 3).front() == "Next | Assigned | Old Remote";
+        }));
+        EXPECT_EQ(ComboItems(dialog, idDeviceBox).size(), items.size());
+        EXPECT_EQ(ComboSelection(dialog, idDeviceBox), 0);
+        Click(dialog, IDOK);
+    });
+    // Saved at its position of now, with its path of now.
+    const std::string saved = Settings();
+    EXPECT_EQ(saved.rfind("HidIndex=0\r\n", 0), 0u) << saved;
+    EXPECT_NE(saved.find("\r\nAction00=C12345678FFFFFFFF0\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("," + bus_.DevicePath(arrived) + "\r\n"), std::string::npos) << saved;
+}
+
 // A bound device that refused to open when the engine started is shown as present but not
 // opened, in the action list and on the HID page.
 TEST_F(TfmConfigTest, ShowsABoundDeviceThatTheEngineCouldNotOpen) {
     WriteSettings("HidIndex=0\r\nMode=-1\r\nAction00=C12345678FFFFFFFF0\r\n");
-    bus_.LimitOpens(1, 2); // listed, but the engine's port cannot open it
+    bus_.LimitOpens(1, 1); // listed, but the engine's port cannot open it
     Load();
+    // The engine tries again 250 ms later; the dialog shows what it found at its start.
     bus_.LimitOpens(1, -1);
     Config([&](HWND dialog) {
         EXPECT_EQ(ListRows(dialog, idActions, 3).front(),
@@ -517,8 +558,9 @@ TEST_F(TfmConfigTest, ToggleCodesLearnedWithTwoPressesServeEveryPressAndOnePress
         ASSERT_TRUE(WaitGone(learning));
         Click(dialog, IDOK);
     });
-    EXPECT_NE(Settings().find("Action01=C" + Hex8(CodeOf(even)) +
-                              "FFFFFFFF0\r\nAction01AltPress=" + Hex8(CodeOf(odd)) + "\r\n"),
+    EXPECT_NE(Settings().find("Action01=C" + Hex8(CodeOf(even)) + "FFFFFFFF0\r\n"),
+              std::string::npos);
+    EXPECT_NE(Settings().find("\r\nAction01AltPress=" + Hex8(CodeOf(odd)) + "\r\n"),
               std::string::npos)
         << Settings();
     EXPECT_EQ(PressAlternately(even, odd, 20), 20u);

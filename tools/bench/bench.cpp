@@ -1,12 +1,13 @@
 // trelvon_bench: measures gen_trelvon.dll in the player stand-in on the simulated HID bus and
 // prints each figure with its goal.
 //
-//   trelvon_bench [--only latency|idle|quit|soak] [PLUGIN.dll]
+//   trelvon_bench [--only latency|idle|quit|soak|hotplug] [PLUGIN.dll]
 //
 // The plug-in defaults to gen_trelvon.dll in the current folder.
 //
 // Exits with 1 when a figure misses its goal, 2 when the bench itself fails.
 
+#include "engine/hid_dispatcher.h"
 #include "framework/kv_error.h"
 #include "framework/kv_handle.h"
 #include "host/host_log.h"
@@ -189,6 +190,52 @@ public:
         return ok;
     }
 
+    bool HotPlug() {
+        constexpr int devices = 16, rounds = 10, reloads = 20;
+        TScenario s(*this, devices);
+        TSimBus& bus = s.Driver.Bus();
+        const int remote = s.Driver.BusId(devices - 1);
+        if (!bus.WaitForConnections(remote, 1, std::chrono::seconds(3)))
+            throw EkvError("the remote was not opened");
+        std::vector<double> opens;
+        for (int round = 0; round < rounds; ++round) {
+            bus.Unplug(remote);
+            if (!PumpUntil([&] { return bus.Connections(remote) == 0; }, 3000))
+                throw EkvError("the unplugged remote stayed open");
+            PumpMessagesFor(300); // the plug-in has let it go
+            const auto start = TClock::now();
+            bus.Plug(remote); // announced at once, as the system does
+            // Polled: the port's connection reaches the simulator, not this thread's queue.
+            if (!PumpUntil([&] { return bus.Connections(remote) == 1; }, 5000))
+                throw EkvError("the replugged remote was not opened again");
+            opens.push_back(MillisecondsSince(start));
+        }
+        std::sort(opens.begin(), opens.end());
+
+        // One refresh's own work, made the plug-in's way: the list reloaded and every device
+        // found again. Ports of devices still present are not touched.
+        TkvHid port;
+        port.DeviceListChanged();
+        const std::vector<THidDeviceIdentity> remembered = PresentDevices(port);
+        std::vector<double> costs;
+        for (int i = 0; i < reloads; ++i) {
+            const auto start = TClock::now();
+            port.DeviceListChanged();
+            LocateDevices(remembered, PresentDevices(port));
+            costs.push_back(MillisecondsSince(start));
+        }
+        std::sort(costs.begin(), costs.end());
+        const bool ok = opens.back() < 1000.0;
+        std::printf("Hot-plug, %d devices listed, the remote unplugged and plugged back %d times:\n"
+                    "    arrival announced to port open: median %.0f ms, worst %.0f ms (goal: "
+                    "under 1 s)  %s\n"
+                    "    one reload of the list with every device found again: median %.1f ms, "
+                    "worst %.1f ms\n",
+                    devices, rounds, opens[rounds / 2], opens.back(), ok ? "ok" : "MISSED",
+                    costs[reloads / 2], costs.back());
+        return ok;
+    }
+
 private:
     // The plug-in loaded in the stand-in with `devices` devices open.
     struct TScenario {
@@ -230,7 +277,8 @@ int main(int argc, char** argv) {
             {"latency", &TBench::Latency},
             {"idle", &TBench::IdleCost},
             {"quit", &TBench::QuitTime},
-            {"soak", &TBench::ReloadSoak}};
+            {"soak", &TBench::ReloadSoak},
+            {"hotplug", &TBench::HotPlug}};
         bool ok = true;
         for (const auto& [name, measure] : figures) {
             if (!only.empty() && only != name)

@@ -11,10 +11,12 @@
 #include <windows.h>
 
 #include <cctype>
+#include <chrono>
 #include <charconv>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -26,22 +28,16 @@ struct TVerb {
 };
 
 const TVerb Verbs[] = {
-    {"device", TKind::Device},
-    {"ini", TKind::Ini},
-    {"load", TKind::Load},
-    {"config", TKind::Config},
-    {"quit", TKind::Quit},
-    {"uninstall", TKind::Uninstall},
-    {"playstate", TKind::PlayState},
-    {"fullscreen", TKind::FullScreen},
-    {"wait", TKind::Wait},
-    {"press", TKind::Press},
-    {"hold", TKind::Hold},
-    {"release", TKind::Release},
-    {"unplug", TKind::Unplug},
-    {"plug", TKind::Plug},
-    {"expect", TKind::Expect},
-    {"spacing", TKind::Spacing},
+    {"device", TKind::Device},       {"ini", TKind::Ini},
+    {"load", TKind::Load},           {"config", TKind::Config},
+    {"quit", TKind::Quit},           {"uninstall", TKind::Uninstall},
+    {"playstate", TKind::PlayState}, {"fullscreen", TKind::FullScreen},
+    {"wait", TKind::Wait},           {"press", TKind::Press},
+    {"hold", TKind::Hold},           {"release", TKind::Release},
+    {"unplug", TKind::Unplug},       {"plug", TKind::Plug},
+    {"insert", TKind::Insert},       {"move", TKind::Move},
+    {"suspend", TKind::Suspend},     {"resume", TKind::Resume},
+    {"expect", TKind::Expect},       {"spacing", TKind::Spacing},
     {"silence", TKind::Silence},
 };
 
@@ -56,7 +52,12 @@ struct TButton {
 struct TDeclaredDevice {
     int Number;
     std::size_t ReportLength;
+    bool Present = true;
+    bool Asleep = false; // taken away by a suspend, back at the resume
 };
+
+// How long a step that changes the bus serves messages for its announcements at most.
+constexpr auto AnnouncementBound = std::chrono::seconds(10);
 
 bool SameWords(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -104,14 +105,24 @@ private:
         THostStep step{KindOf(verb), lineNumber_, {}, {}, 0, {}, {}};
         switch (step.Kind) {
         case TKind::Device:
-            CheckWordCount(words, 1, SIZE_MAX);
+        case TKind::Insert: {
+            const bool insert = step.Kind == TKind::Insert;
+            CheckWordCount(words, insert ? 2 : 1, SIZE_MAX);
             if (devices_.count(words[0]))
                 Fail("device " + words[0] + " is declared twice");
             step.Number = static_cast<int>(devices_.size());
             step.Text = words[0];
-            step.Settings.assign(words.begin() + 1, words.end());
+            step.Position = insert ? static_cast<std::size_t>(Number(words[1])) : SIZE_MAX;
+            step.Settings.assign(words.begin() + (insert ? 2 : 1), words.end());
             devices_[words[0]] = {step.Number, ReportLength(step.Settings)};
+            // The bus lists a new device before the present one now at its position.
+            auto at = busOrder_.begin();
+            for (std::size_t present = 0; at != busOrder_.end(); ++at)
+                if (devices_.at(*at).Present && present++ == step.Position)
+                    break;
+            busOrder_.insert(at, words[0]);
             break;
+        }
         case TKind::Ini:
             // The line as written, blanks inside kept.
             step.Text = RestOfLine(line);
@@ -152,9 +163,29 @@ private:
         }
         case TKind::Unplug:
         case TKind::Plug:
+        case TKind::Move:
             CheckWordCount(words, 1, 1);
             step.Number = Device(words[0]).Number;
             step.Text = words[0];
+            if (step.Kind != TKind::Move)
+                devices_.at(words[0]).Present = step.Kind == TKind::Plug;
+            else
+                devices_.at(words[0]).Present = true;
+            break;
+        case TKind::Suspend:
+            CheckWordCount(words, 0, 0);
+            for (auto& [name, device] : devices_) {
+                device.Asleep = device.Present;
+                device.Present = false;
+            }
+            break;
+        case TKind::Resume:
+            CheckWordCount(words, 0, 1);
+            if (!words.empty() && words[0] != "samepaths")
+                Fail("resume takes only samepaths");
+            step.Number = words.empty() ? 1 : 0;
+            for (auto& [name, device] : devices_)
+                device.Present = device.Present || std::exchange(device.Asleep, false);
             break;
         case TKind::Expect:
             CheckWordCount(words, 1, SIZE_MAX);
@@ -192,7 +223,7 @@ private:
         if (type < 0)
             Fail("no action '" + name + "'");
         THidAction action(static_cast<std::uint8_t>(type));
-        action.DeviceIndex = device.Number;
+        action.DeviceIndex = ListPosition(words[0]);
         const bool repeating = action.IsRepeatable();
         const auto addReports = [&](const std::vector<THostReport>& reports, bool toPress) {
             for (THostReport report : reports) {
@@ -243,6 +274,19 @@ private:
         return button->second;
     }
 
+    // The device's index among the present ones in bus order: its place in the plug-in's list.
+    int ListPosition(const std::string& name) const {
+        if (!Device(name).Present)
+            Fail("device " + name + " is not on the bus");
+        int position = 0;
+        for (const std::string& other : busOrder_) {
+            if (other == name)
+                break;
+            position += devices_.at(other).Present ? 1 : 0;
+        }
+        return position;
+    }
+
     std::size_t ReportLength(const std::vector<std::string>& settings) const {
         for (const std::string& setting : settings)
             if (setting.rfind("length=", 0) == 0) {
@@ -287,6 +331,7 @@ private:
     unsigned actionLines_ = 0;
     std::vector<THostStep> steps_;
     std::map<std::string, TDeclaredDevice> devices_;
+    std::vector<std::string> busOrder_; // device names in the bus's enumeration order
     std::map<std::string, TButton> buttons_;
 };
 
@@ -349,6 +394,7 @@ void THostSession::Run(const THostStep& step) {
         break;
     case TKind::Ini:
         settingsLines_.push_back(step.Text);
+        settingsPending_ = true;
         break;
     case TKind::Load:
         Load(step.Text.empty() ? pluginFileName_ : step.Text);
@@ -391,7 +437,29 @@ void THostSession::Run(const THostStep& step) {
         break;
     case TKind::Unplug:
     case TKind::Plug:
+        log_.Note(step.Text + ": " + StepVerb(step.Kind));
         Driver().SetPresent(step.Number, step.Kind == TKind::Plug);
+        AwaitAnnouncements();
+        break;
+    case TKind::Insert:
+        log_.Note(step.Text + ": " + StepVerb(step.Kind));
+        Driver().InsertDevice(step.Number, step.Position, step.Settings);
+        AwaitAnnouncements();
+        break;
+    case TKind::Move:
+        log_.Note(step.Text + ": " + StepVerb(step.Kind));
+        Driver().MoveDevice(step.Number);
+        AwaitAnnouncements();
+        break;
+    case TKind::Suspend:
+        log_.Note(StepVerb(step.Kind));
+        Driver().Suspend();
+        AwaitAnnouncements();
+        break;
+    case TKind::Resume:
+        log_.Note(StepVerb(step.Kind));
+        Driver().Resume(step.Number != 0);
+        AwaitAnnouncements();
         break;
     case TKind::Expect:
         Expect(step.Text);
@@ -406,8 +474,9 @@ void THostSession::Load(const std::string& fileName) {
     if (fileName.empty())
         throw EkvError("no plug-in to load");
     Unload();
-    if (!settingsLines_.empty())
+    if (settingsPending_)
         WriteSettingsFile(settingsLines_);
+    settingsPending_ = false;
     plugin_ = std::make_unique<THostPlugin>(fileName, player_.Handle());
     log_.Note("loaded " + fileName + ": " + plugin_->Description());
 }
@@ -445,6 +514,16 @@ void THostSession::Expect(const std::string& words) {
 void THostSession::ExpectSilence(DWORD milliseconds) {
     if (player_.WaitForCommands(expected_ + 1, milliseconds))
         throw EkvError("expected no command, but got " + log_.Commands()[expected_].Text);
+}
+
+void THostSession::AwaitAnnouncements() {
+    // Sent messages are served while waiting, posted ones (the plug-in's own hand-overs) between.
+    const auto deadline = std::chrono::steady_clock::now() + AnnouncementBound;
+    while (!Driver().WaitForAnnouncements(10)) {
+        PumpMessagesFor(0);
+        if (std::chrono::steady_clock::now() > deadline)
+            throw EkvError("the bus's announcements were not delivered");
+    }
 }
 
 THostDeviceDriver& THostSession::Driver() {

@@ -13,18 +13,26 @@ class TPlayerWindow;
 // A scripted session of the player stand-in: one step a line, words separated by blanks, '#'
 // starts a comment line.
 //
-//   device <name> [<key>=<value> ...]   a device on the simulated bus, in bus order; its
-//                                       position in the plug-in's device list is its number in
-//                                       declaration order (0, 1, ...). Keys: name, manufacturer,
+//   device <name> [<key>=<value> ...]   a device on the simulated bus from the start, listed
+//                                       after the ones before it. Keys: name, manufacturer,
 //                                       serial (underscores read as blanks), vid, pid, version,
 //                                       usagepage, usage (hexadecimal), length (input report
 //                                       bytes, 8 unless given)
+//   insert <name> <position> [<key>=<value> ...]
+//                                       a device plugged in now, keys as for `device`, listed at
+//                                       that position among the present devices (0 first; beyond
+//                                       the end last); its arrival is announced
 //   button <device> <button> <report>... [release <report>...]
 //                                       what a button sends, each report in hexadecimal; the bus
 //                                       pads shorter reports with zeros to the device's length
-//   ini <text>                          a line of kvhid.ini, written before every later load
+//   ini <text>                          a line of kvhid.ini; the lines so far are written before
+//                                       the next load, so a later load reads what the plug-in
+//                                       saved meanwhile
 //   bind <device> <button> <action>     an ActionNN line of kvhid.ini (numbered after the ones
-//                                       before it) binding the button to the action named as the
+//                                       before it) for the device at its position in the
+//                                       plug-in's device list at this point of the script (its
+//                                       index among the present devices in bus order), binding
+//                                       the button to the action named as the
 //                                       plug-in names it ("Play/Pause", "Volume Up"), with codes
 //                                       computed from the button's reports: for a repeating
 //                                       action the press code covers the press reports and the
@@ -45,7 +53,19 @@ class TPlayerWindow;
 //   press <device> <button>             send the press reports, then the release reports
 //   hold <device> <button>              send the press reports
 //   release <device> <button>           send the release reports
-//   unplug <device> / plug <device>     take a device off the bus and back
+//   unplug <device> / plug <device>     take a device off the bus and back, announced as the
+//                                       system does
+//   move <device>                       the device is unplugged and comes back on another port:
+//                                       a new path (and a new instance id unless it has a serial
+//                                       number), its place in the bus order kept
+//   suspend                             the system sleeps: the suspend broadcast, then every
+//                                       present device goes away without device notifications
+//   resume [samepaths]                  the devices come back as new device nodes with their
+//                                       arrivals announced, or with `samepaths` at their old
+//                                       paths without device notifications; then the resume
+//                                       broadcast
+//                                       Steps that change the bus serve messages until their
+//                                       announcements are delivered (10 s at most).
 //   expect <words>                      the next command must read <words>, within
 //                                       ExpectTimeout (2 s unless changed)
 //   silence <ms>                        serve messages for that long; no command may come
@@ -67,6 +87,10 @@ struct THostStep {
         Release,
         Unplug,
         Plug,
+        Insert,
+        Move,
+        Suspend,
+        Resume,
         Expect,
         Spacing,
         Silence
@@ -75,9 +99,11 @@ struct THostStep {
     int Line;
     std::string Text;                  // ini line, file to load, expected words, device name
     std::vector<std::string> Settings; // a device's key=value words
-    int Number = 0;                    // play state, full-screen flag, milliseconds, device
+    int Number = 0;                    // play state, full-screen flag, milliseconds, device,
+                                       // resume as new device nodes (1) or not (0)
     std::vector<THostReport> Reports;  // what press, hold or release sends
     std::string Button;                // the button that press, hold or release works
+    std::size_t Position = 0;          // where an inserted device is listed
 };
 
 // Raises EkvError naming the line of the first mistake.
@@ -91,6 +117,14 @@ public:
     virtual void AddDevice(int device, const std::vector<std::string>& settings) = 0;
     virtual void SendReport(int device, const THostReport& report) = 0;
     virtual void SetPresent(int device, bool present) = 0;
+    virtual void InsertDevice(int device, std::size_t position,
+                              const std::vector<std::string>& settings) = 0;
+    virtual void MoveDevice(int device) = 0;
+    virtual void Suspend() = 0;
+    virtual void Resume(bool newNodes) = 0;
+    // Waits at most `milliseconds` for the announcements of the changes so far, serving the
+    // messages sent to this thread's windows meanwhile; tells whether all are delivered.
+    virtual bool WaitForAnnouncements(DWORD milliseconds) = 0;
 };
 
 // Runs scripts against one player window; owns the plug-in a script loads.
@@ -115,6 +149,8 @@ private:
     void Uninstall();
     void Expect(const std::string& words);
     void ExpectSilence(DWORD milliseconds);
+    // Serves messages until the plug-in's windows have had the bus's announcements.
+    void AwaitAnnouncements();
     THostDeviceDriver& Driver();
 
     TPlayerWindow& player_;
@@ -123,6 +159,7 @@ private:
     THostDeviceDriver* driver_;
     std::unique_ptr<THostPlugin> plugin_;
     std::vector<std::string> settingsLines_;
+    bool settingsPending_ = false; // lines came since the file was last written
     DWORD expectTimeout_ = 2000;
     DWORD spacing_ = 20;
     std::size_t expected_; // commands before this one are past expecting

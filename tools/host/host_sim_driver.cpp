@@ -84,9 +84,7 @@ THostSimDriver::THostSimDriver() {
 }
 
 void THostSimDriver::AddDevice(int device, const std::vector<std::string>& settings) {
-    if (device != static_cast<int>(ids_.size()))
-        throw EkvError("devices are added in the order of their numbers");
-    ids_.push_back(bus_.AddDevice(HostSimDevice(settings)));
+    InsertDevice(device, SIZE_MAX, settings, false);
 }
 
 void THostSimDriver::SendReport(int device, const THostReport& report) {
@@ -98,6 +96,35 @@ void THostSimDriver::SetPresent(int device, bool present) {
         bus_.Plug(BusId(device));
     else
         bus_.Unplug(BusId(device));
+}
+
+void THostSimDriver::InsertDevice(int device, std::size_t position,
+                                  const std::vector<std::string>& settings) {
+    InsertDevice(device, position, settings, true);
+}
+
+void THostSimDriver::InsertDevice(int device, std::size_t position,
+                                  const std::vector<std::string>& settings, bool hotPlugged) {
+    if (device != static_cast<int>(ids_.size()))
+        throw EkvError("devices are added in the order of their numbers");
+    const TSimDevice info = HostSimDevice(settings);
+    ids_.push_back(hotPlugged ? bus_.InsertDevice(info, position) : bus_.AddDevice(info));
+}
+
+void THostSimDriver::MoveDevice(int device) {
+    bus_.MoveDevice(BusId(device));
+}
+
+void THostSimDriver::Suspend() {
+    bus_.Suspend();
+}
+
+void THostSimDriver::Resume(bool newNodes) {
+    bus_.Resume(newNodes);
+}
+
+bool THostSimDriver::WaitForAnnouncements(DWORD milliseconds) {
+    return bus_.WaitForAnnouncements(std::chrono::milliseconds(milliseconds));
 }
 
 int THostSimDriver::BusId(int device) const {

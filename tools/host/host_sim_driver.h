@@ -22,6 +22,12 @@ public:
     void AddDevice(int device, const std::vector<std::string>& settings) override;
     void SendReport(int device, const THostReport& report) override;
     void SetPresent(int device, bool present) override;
+    void InsertDevice(int device, std::size_t position,
+                      const std::vector<std::string>& settings) override;
+    void MoveDevice(int device) override;
+    void Suspend() override;
+    void Resume(bool newNodes) override;
+    bool WaitForAnnouncements(DWORD milliseconds) override;
 
     // The bus itself, for what scripts do not say: streams, connection counts.
     TSimBus& Bus() { return bus_; }
@@ -29,6 +35,9 @@ public:
     int BusId(int device) const;
 
 private:
+    void InsertDevice(int device, std::size_t position, const std::vector<std::string>& settings,
+                      bool hotPlugged);
+
     TSimBus bus_;
     std::vector<int> ids_;
 };
