@@ -1,10 +1,10 @@
 #include "engine/device_identity.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 
 #include "engine/settings_text.h"
+#include "framework/kv_hex.h"
 
 namespace {
 
@@ -13,9 +13,7 @@ namespace {
 constexpr std::size_t kFieldsBeforePath = 9;
 
 std::string Hex4(std::uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%.4X", static_cast<unsigned>(value));
-    return text;
+    return kvHex(value, 4);
 }
 
 std::optional<std::uint16_t> ParseHex16(std::string_view text) {
@@ -27,11 +25,8 @@ std::optional<std::uint16_t> ParseHex16(std::string_view text) {
 
 std::string HexBytes(std::string_view text) {
     std::string hex;
-    for (const char c : text) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, "%.2X", static_cast<unsigned char>(c));
-        hex += pair;
-    }
+    for (const char c : text)
+        hex += kvHex(static_cast<unsigned char>(c), 2);
     return hex;
 }
 
@@ -59,7 +54,8 @@ std::string IdentityText(const THidDeviceIdentity& identity) {
     return Hex4(identity.VendorID) + ',' + Hex4(identity.ProductID) + ',' +
            Hex4(identity.VersionNumber) + ',' + Hex4(identity.UsagePage) + ',' +
            Hex4(identity.Usage) + ',' + std::to_string(identity.Ordinal) + ',' +
-           HexBytes(identity.SerialNumber) + ',' + HexBytes(identity.Name) + ',' + identity.InstanceId + ',' + identity.Path;
+           HexBytes(identity.SerialNumber) + ',' + HexBytes(identity.Name) + ',' +
+           identity.InstanceId + ',' + identity.Path;
 }
 
 std::optional<THidDeviceIdentity> ParseIdentity(std::string_view text) {

@@ -1,9 +1,8 @@
 #include "engine/hid_action.h"
 
-#include <cstdio>
-
 #include "engine/settings_text.h"
 #include "framework/kv_crc.h"
+#include "framework/kv_hex.h"
 
 namespace {
 
@@ -71,15 +70,10 @@ bool THidAction::Matches(std::uint32_t code) const {
 }
 
 std::string THidAction::ToText() const {
-    // Letter, two codes of 8 digits and at most 11 characters of device index.
-    // The length comes from the formatter: a type that wraps to a NUL letter must not cut the
-    // text short.
-    char text[32];
-    const int length =
-        std::snprintf(text, sizeof text, "%c%08X%08X%d", static_cast<char>('A' + ActionType),
-                      static_cast<unsigned>(PressCode), static_cast<unsigned>(ReleaseCode),
-                      static_cast<int>(DeviceIndex));
-    return std::string(text, static_cast<std::size_t>(length));
+    // Letter, two codes of 8 digits and the device index. A type that wraps to a NUL letter
+    // keeps it: the text is never cut short.
+    return std::string(1, static_cast<char>('A' + ActionType)) + kvHex(PressCode, 8) +
+           kvHex(ReleaseCode, 8) + std::to_string(DeviceIndex);
 }
 
 void THidAction::FromText(std::string_view text) {

@@ -81,8 +81,8 @@ THidPortDispatcher::THidPortDispatcher(THidProcessor& engine)
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kHidInterfaceClass;
     // Without it the node changes still arrive; only the earliest word of an arrival is lost.
-    deviceNotification_.Reset(RegisterDeviceNotificationW(reportWindow_.Handle(), &filter,
-                                                          DEVICE_NOTIFY_WINDOW_HANDLE));
+    deviceNotification_.Reset(
+        RegisterDeviceNotificationW(reportWindow_.Handle(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
 }
 
 THidPortDispatcher::~THidPortDispatcher() {
@@ -106,9 +106,8 @@ void THidPortDispatcher::RefreshDevices() {
     enumerationPort_.DeviceListChanged();
     const std::vector<THidDeviceIdentity> present = PresentDevices(enumerationPort_);
     const auto listed = [&](const std::string& path) {
-        return std::find_if(present.begin(), present.end(), [&](const auto& device) {
-            return device.Path == path;
-        });
+        return std::find_if(present.begin(), present.end(),
+                            [&](const auto& device) { return device.Path == path; });
     };
     // Ports of devices that are gone, or that closed themselves, go first, while the actions
     // still name their devices by the old positions.
@@ -124,8 +123,8 @@ void THidPortDispatcher::RefreshDevices() {
     }
     engine_.MatchDevices(present);
     for (const auto& handler : handlers_)
-        handler->Device = static_cast<std::int32_t>(std::distance(present.begin(),
-                                                                  listed(handler->Path)));
+        handler->Device =
+            static_cast<std::int32_t>(std::distance(present.begin(), listed(handler->Path)));
     unopened_.clear();
     // A device that has just arrived may refuse to open, or even to be queried, which keeps it
     // off the list for a moment: either way it is looked for again a little later.
@@ -134,7 +133,8 @@ void THidPortDispatcher::RefreshDevices() {
         const THidAction& action = engine_.Actions(i);
         const std::int32_t device = action.DeviceIndex;
         waiting |= action.DeviceAway;
-        if (action.DeviceAway || device < 0 || device >= static_cast<std::int32_t>(present.size()) ||
+        if (action.DeviceAway || device < 0 ||
+            device >= static_cast<std::int32_t>(present.size()) ||
             FindDeviceHandler(device) != nullptr || unopened_.contains(device))
             continue;
         waiting |= OpenHandler(device, present[static_cast<std::size_t>(device)].Path) == nullptr;
@@ -147,16 +147,15 @@ void THidPortDispatcher::RefreshDevices() {
 }
 
 THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const std::string& path) {
-    THidDevicehandler& handler = *handlers_.emplace_back(std::make_unique<THidDevicehandler>(
-        ++lastSerial_, reportWindow_.Handle(), kReportMessage));
+    THidDevicehandler& handler = *handlers_.emplace_back(
+        std::make_unique<THidDevicehandler>(++lastSerial_, reportWindow_.Handle(), kReportMessage));
     handler.Device = device;
     handler.Path = path;
     // The port's list is the one device, copied from the list just loaded: loading a list of
     // its own would cost each port as much as the whole refresh.
     handler.Port.AddDevice(std::make_unique<TkvHidDevice>(*enumerationPort_.GetHidDevice(device)));
     handler.Port.SetDeviceIndex(0);
-    handler.Port.OnAfterReceive = [&handler](TkvBaseIO*, const void* buffer,
-                                             std::uint32_t count) {
+    handler.Port.OnAfterReceive = [&handler](TkvBaseIO*, const void* buffer, std::uint32_t count) {
         HandleReport(handler, buffer, count);
     };
     // Queued like a report, behind the reports read before the device went away. A close

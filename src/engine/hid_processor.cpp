@@ -1,14 +1,13 @@
 #include "engine/hid_processor.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <utility>
 
 #include "engine/settings_file.h"
 #include "engine/settings_text.h"
 #include "framework/kv_crc.h"
 #include "framework/kv_error.h"
+#include "framework/kv_hex.h"
 
 namespace {
 
@@ -19,9 +18,7 @@ constexpr std::size_t kShortestActionText = 3;
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 std::string ActionKey(int position) {
-    char key[16];
-    std::snprintf(key, sizeof key, "Action%.2u", static_cast<unsigned>(position));
-    return key;
+    return (position < 10 ? "Action0" : "Action") + std::to_string(position);
 }
 
 // Where a device identity is stored: beside HidIndex, and beside each action line. Older
@@ -83,19 +80,17 @@ void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidA
 
 std::string ActionKeysText(const std::string& key, const THidAction& action) {
     std::string text;
-    const auto add = [&](const char* suffix, const char* format, std::uint32_t value) {
-        char digits[16];
-        std::snprintf(digits, sizeof digits, format, static_cast<unsigned>(value));
-        text += key + suffix + "=" + digits + "\r\n";
+    const auto add = [&](const char* suffix, const std::string& value) {
+        text += key + suffix + "=" + value + "\r\n";
     };
     if (action.AltPressCode != kNoCode)
-        add("AltPress", "%08X", action.AltPressCode);
+        add("AltPress", kvHex(action.AltPressCode, 8));
     if (action.AltReleaseCode != kNoCode)
-        add("AltRelease", "%08X", action.AltReleaseCode);
+        add("AltRelease", kvHex(action.AltReleaseCode, 8));
     if (action.RepeatDelayMs != kDefaultRepeatMs)
-        add("RepeatDelay", "%u", action.RepeatDelayMs);
+        add("RepeatDelay", std::to_string(action.RepeatDelayMs));
     if (action.RepeatIntervalMs != kDefaultRepeatMs)
-        add("RepeatInterval", "%u", action.RepeatIntervalMs);
+        add("RepeatInterval", std::to_string(action.RepeatIntervalMs));
     return text;
 }
 
@@ -266,9 +261,8 @@ std::string THidProcessor::SettingsText() const {
 void THidProcessor::ExecuteAction(std::uint8_t) {}
 
 std::uint32_t THidProcessor::Now() const {
-    using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    // Without a dispatcher no repeat timer ticks, and the time of a hold does not matter.
+    return dispatcher_ ? dispatcher_->Now() : 0;
 }
 
 void THidProcessor::OpenDevices() {

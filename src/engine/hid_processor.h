@@ -27,6 +27,8 @@ public:
     // Off without a value; otherwise one tick after that many milliseconds (at least 1), also
     // when it was running.
     virtual void SetRepeatTimer(std::optional<std::uint32_t> dueInMs) = 0;
+    // Milliseconds, wrapping: the clock of the timers and of the reports' stamps.
+    virtual std::uint32_t Now() const = 0;
     // Devices that actions use and that exist but refused to open at the last OpenDevices, with
     // the system's reason; the other devices are served all the same.
     virtual std::map<std::int32_t, std::string> UnopenedDevices() const { return {}; }
@@ -147,7 +149,7 @@ public:
     void ReleaseDevice(std::int32_t device);
     // True while a held action has a repeat to come and the timer is armed for it.
     bool Repeating() const { return repeating_; }
-    // Milliseconds of a steady clock, wrapping; tests step a clock of their own.
+    // The dispatcher's clock; tests step one of their own.
     virtual std::uint32_t Now() const;
 
 protected:

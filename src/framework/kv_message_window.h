@@ -11,8 +11,7 @@ class TkvMessageWindow {
 public:
     // Raises EkvError when the class cannot be registered or the window created. `owner` is
     // what Owner() returns inside `procedure`.
-    TkvMessageWindow(const char* className, WNDPROC procedure, void* owner,
-                     bool topLevel = false);
+    TkvMessageWindow(const char* className, WNDPROC procedure, void* owner, bool topLevel = false);
     ~TkvMessageWindow();
     TkvMessageWindow(const TkvMessageWindow&) = delete;
     TkvMessageWindow& operator=(const TkvMessageWindow&) = delete;

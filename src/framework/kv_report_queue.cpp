@@ -1,7 +1,6 @@
 #include "framework/kv_report_queue.h"
 
 #include <atomic>
-#include <cstdio>
 #include <utility>
 
 namespace {
@@ -73,10 +72,9 @@ std::deque<TkvReport> TkvReportQueue::TakeAll() {
         dropped = std::exchange(dropped_, 0);
     }
     if (dropped > 0) {
-        char text[96];
-        std::snprintf(text, sizeof text, "trelvon: %lu reports dropped while the player was busy",
-                      static_cast<unsigned long>(dropped));
-        OutputDebugStringA(text);
+        const std::string text =
+            "trelvon: " + std::to_string(dropped) + " reports dropped while the player was busy";
+        OutputDebugStringA(text.c_str());
     }
     return taken;
 }

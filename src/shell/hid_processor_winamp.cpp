@@ -1,9 +1,9 @@
 #include "shell/hid_processor_winamp.h"
 
-#include <cstdio>
 #include <string>
 
 #include "shell/winamp.h"
+#include "framework/kv_hex.h"
 
 namespace {
 
@@ -22,10 +22,7 @@ constexpr TPlayerCommand kPlayerCommands[] = {
 };
 
 std::string WindowText(const char* label, HWND window) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s%.8lX", label,
-                  static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(window)));
-    return text;
+    return label + kvHex(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window)), 8);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "shell/plugin_entry.h"
 
-#include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
@@ -40,7 +39,8 @@ void FillDescription() {
     } catch (...) {
         // Without version information the description ends after the "v".
     }
-    std::snprintf(description, sizeof description, "Quorivex HID Plugin v%s", version.c_str());
+    const std::string text = "Quorivex HID Plugin v" + version;
+    description[text.copy(description, sizeof description - 1)] = 0;
 }
 
 void ShowError(const char* text) {

@@ -205,6 +205,8 @@ void TfmConfig::FormClose(INT_PTR result) {
     portReports_.reset();
     if (result != IDOK)
         return;
+    // Every binding made in the dialog remembers its device, whichever way it was made.
+    MatchDevices();
     Engine.SetDeviceIndex(chosenIndex_);
     Engine.SetChosenDevice(chosen_);
     Engine.SetExtendedMode(pageVisible_[pgActionsExt]);

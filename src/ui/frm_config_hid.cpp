@@ -2,10 +2,10 @@
 // live reports of the dialog's own port, and Autodetect.
 #include "ui/frm_config.h"
 
-#include <cstdio>
 #include <string>
 
 #include "engine/hid_dispatcher.h"
+#include "framework/kv_hex.h"
 #include "ui/frm_hid_action.h"
 #include "ui/ui_ids.h"
 
@@ -30,18 +30,12 @@ constexpr TCapsGroup kCapsGroups[] = {
 // Marks the tree's "General HID Info" node, which belongs to no group.
 constexpr LPARAM kGeneralNode = -1;
 
-std::string Format(const char* format, unsigned value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 std::string TrueFalse(bool value) {
     return value ? "True" : "False";
 }
 
 std::string UsagePageText(unsigned page) {
-    return Format("%.4X", page) + " (" + UsagePageName(static_cast<std::uint16_t>(page)) + ")";
+    return kvHex(page, 4) + " (" + UsagePageName(static_cast<std::uint16_t>(page)) + ")";
 }
 
 } // namespace
@@ -147,10 +141,10 @@ void TfmConfig::ShowGeneralInfo(const TkvHidDevice& device) {
     AddInfoRow("Description", device.Description);
     AddInfoRow("Manufacturer", device.Manufacturer);
     AddInfoRow("Service", device.Service);
-    AddInfoRow("VendorID", Format("%.4X", device.VendorID()));
-    AddInfoRow("ProductID", Format("%.4X", device.ProductID()));
+    AddInfoRow("VendorID", kvHex(device.VendorID(), 4));
+    AddInfoRow("ProductID", kvHex(device.ProductID(), 4));
     AddInfoRow("Ver", std::to_string(device.VersionNumber()) + " [" +
-                          Format("%.4X", device.VersionNumber()) + "h]");
+                          kvHex(device.VersionNumber(), 4) + "h]");
     AddInfoRow("Usage Page", UsagePageText(device.UsagePage()));
     if (device.WindowsOwned())
         AddInfoRow("Status", "Used by Windows as a keyboard or mouse: no program can read it");
@@ -163,8 +157,8 @@ void TfmConfig::ShowGeneralInfo(const TkvHidDevice& device) {
 
 template <class TRecord> void TfmConfig::ShowCapsInfo(const TRecord& record) {
     AddInfoRow("Usage Page", UsagePageText(record.UsagePage));
-    AddInfoRow("Report ID", Format("%.2X", record.ReportID));
-    AddInfoRow("Bit Field", Format("%.4X", record.BitField));
+    AddInfoRow("Report ID", kvHex(record.ReportID, 2));
+    AddInfoRow("Bit Field", kvHex(record.BitField, 4));
     AddInfoRow("Is Range", TrueFalse(record.IsRange));
     AddInfoRow("Is Designator Range", TrueFalse(record.IsDesignatorRange));
     const auto pair = [](unsigned low, unsigned high) {
@@ -178,8 +172,7 @@ template <class TRecord> void TfmConfig::ShowCapsInfo(const TRecord& record) {
         AddInfoRow("Data Index Min/Max", pair(range.DataIndexMin, range.DataIndexMax));
     } else {
         const auto& single = record.NotRange;
-        AddInfoRow("Usage",
-                   std::to_string(single.Usage) + " [" + Format("%.4X", single.Usage) + "h]");
+        AddInfoRow("Usage", std::to_string(single.Usage) + " [" + kvHex(single.Usage, 4) + "h]");
         AddInfoRow("String", std::to_string(single.StringIndex));
         AddInfoRow("Designator", std::to_string(single.DesignatorIndex));
         AddInfoRow("Data Index", std::to_string(single.DataIndex));
@@ -225,7 +218,7 @@ void TfmConfig::ReceivePortReport(const TkvReport& report) {
     }
     std::string line = "HID Report is received: " + std::to_string(report.Bytes.size()) + " bytes ";
     for (const std::uint8_t byte : report.Bytes)
-        line += Format("%.2X ", byte);
+        line += kvHex(byte, 2) + " ";
     line += "\r\n";
     TkvEdit(Control(idHidReports)).Append(line);
 }

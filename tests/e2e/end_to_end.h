@@ -56,4 +56,3 @@ protected:
     std::unique_ptr<THostSimDriver> bus_;
     std::unique_ptr<THostSession> session_;
 };
-

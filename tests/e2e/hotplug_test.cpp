@@ -11,9 +11,8 @@ namespace {
 
 // A media-key remote; `name` and the settings after it make it one of several.
 std::string Remote(const std::string& name, const std::string& settings = {}) {
-    return "device " + name + " length=3 " + settings + "\n" +
-           "button " + name + " next 01b500 release 010000\n" +
-           "button " + name + " up   01e900 release 010000\n";
+    return "device " + name + " length=3 " + settings + "\n" + "button " + name +
+           " next 01b500 release 010000\n" + "button " + name + " up   01e900 release 010000\n";
 }
 
 const char Keyboard[] = "name=Keyboard usagepage=01 usage=06 length=3";
@@ -28,17 +27,22 @@ std::string SettingsText() {
 TEST_F(EndToEnd, ARemoteIsFoundAgainAfterADeviceIsInsertedBeforeItOrItMovesToAnotherPort) {
     TMessageBoxCatcher okOnConfig;
     // Saved once by the dialog's OK: from then on the file remembers the devices.
-    Run(Remote("r") + "bind r next Next\nbind r up Volume Up\nload\nconfig\nquit\n"
-                      "insert k 0 " + Keyboard + "\n"
-                      "load\npress r next\nexpect Next\n"
-                      "hold r up\nexpect Volume Up\nrelease r up\nexpect Volume Up\n"
+    Run(Remote("r") +
+        "bind r next Next\nbind r up Volume Up\nload\nconfig\nquit\n"
+        "insert k 0 " +
+        Keyboard +
+        "\n"
+        "load\npress r next\nexpect Next\n"
+        "hold r up\nexpect Volume Up\nrelease r up\nexpect Volume Up\n"
         // While the player runs: another device first again, then another port.
-        "insert k2 0 " + Keyboard + "\npress r next\nexpect Next\n"
+        "insert k2 0 " +
+        Keyboard +
+        "\npress r next\nexpect Next\n"
         "move r\nwait 500\npress r next\nexpect Next\nconfig\n");
     // The next save stores the new path, and the positions of now for older versions.
     const std::string saved = SettingsText();
-    EXPECT_NE(saved.find("," + bus_->Bus().DevicePath(bus_->BusId(0)) + "\r\n"),
-              std::string::npos) << saved;
+    EXPECT_NE(saved.find("," + bus_->Bus().DevicePath(bus_->BusId(0)) + "\r\n"), std::string::npos)
+        << saved;
     EXPECT_NE(saved.find("Action00=C"), std::string::npos);
     EXPECT_NE(saved.find("FFFFFFFF2\r\nAction00Device="), std::string::npos) << saved;
 }
@@ -51,8 +55,11 @@ TEST_F(EndToEnd, TwoIdenticalRemotesKeepTheirOwnButtons) {
         const std::string a = serials ? "serial=A1" : "", b = serials ? "serial=B2" : "";
         // With serial numbers they may even change ports; without, their paths tell them apart.
         const std::string moves = serials ? "move a\nmove b\n" : "";
-        Run(Remote("a", a) + Remote("b", b) + "bind a next Next\nbind b next Previous\n"
-            "load\nconfig\nquit\n" + moves + "insert k 0 " + Keyboard + "\n"
+        Run(Remote("a", a) + Remote("b", b) +
+            "bind a next Next\nbind b next Previous\n"
+            "load\nconfig\nquit\n" +
+            moves + "insert k 0 " + Keyboard +
+            "\n"
             "load\npress a next\nexpect Next\npress b next\nexpect Previous\n"
             // One away: the other does not take over its buttons, and it comes back to them.
             "unplug a\nwait 300\npress b next\nexpect Previous\nsilence 400\n"
@@ -81,9 +88,9 @@ TEST_F(EndToEnd, AReplugOrAResumeBringsTheRemoteBackByItself) {
         const auto start = std::chrono::steady_clock::now();
         more("plug r\n");
         ASSERT_TRUE(PumpUntil([&] { return bus.Connections(id) == 1; }, 3000));
-        opens.push_back(std::chrono::duration<double, std::milli>(
-                            std::chrono::steady_clock::now() - start)
-                            .count());
+        opens.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
         more("press r next\nexpect Next\n");
     }
     for (const double open : opens)
@@ -92,9 +99,8 @@ TEST_F(EndToEnd, AReplugOrAResumeBringsTheRemoteBackByItself) {
                 opens[3], opens[4]);
 
     // A replug while a button is held ends the hold; the next hold works as ever.
-    more(
-        "hold r up\nexpect Volume Up\nunplug r\nplug r\nwait 500\nrelease r up\nsilence 700\n"
-        "hold r up\nexpect Volume Up\nrelease r up\nexpect Volume Up\nsilence 700\n");
+    more("hold r up\nexpect Volume Up\nunplug r\nplug r\nwait 500\nrelease r up\nsilence 700\n"
+         "hold r up\nexpect Volume Up\nrelease r up\nexpect Volume Up\nsilence 700\n");
 
     // Sleep: back at the old paths with no device notification, or as new device nodes.
     more("suspend\nresume samepaths\nwait 700\npress r next\nexpect Next\n"

@@ -99,7 +99,8 @@ TEST(THidRememberedDeviceTest, BadIdentitiesFallBackWithoutLosingTheRest) {
     }
     // Readable but naming a device that is not there: away, not re-pointed.
     THidProcessor engine;
-    engine.ReadSettingsText(std::string(kOldFile) + "Action01Device=" + IdentityText(Device("gone", 0x99)));
+    engine.ReadSettingsText(std::string(kOldFile) +
+                            "Action01Device=" + IdentityText(Device("gone", 0x99)));
     engine.MatchDevices({Device("x"), Device("y")});
     EXPECT_TRUE(engine.Actions(1).DeviceAway);
     EXPECT_FALSE(engine.Actions(0).DeviceAway);

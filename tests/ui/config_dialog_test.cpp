@@ -174,16 +174,16 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
         Click(dialog, IDOK);
     });
     const std::string next = "C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0";
-    // The learned button's device identity follows its line; what it holds is the device's.
-    const std::string settings = Settings();
-    const std::size_t device = settings.find("Action01Device=");
-    ASSERT_NE(device, std::string::npos) << settings;
-    const std::string deviceLine =
-        settings.substr(device, settings.find("\r\n", device) + 2 - device);
-    EXPECT_EQ(settings, "HidIndex=-1\r\nMode=-1\r\nAction00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" +
-                            next + "\r\n" + deviceLine +
-                            "Action02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
-                            "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
+    // The learned button remembers its device beside the line an older version reads.
+    const std::string identity = "\r\nAction01Device=1209,0001,0100,000C,0001,0,,";
+    std::string saved = Settings();
+    const std::size_t at = saved.find(identity);
+    ASSERT_NE(at, std::string::npos) << saved;
+    saved.erase(at, saved.find("\r\n", at + 2) - at);
+    EXPECT_EQ(saved,
+              "HidIndex=-1\r\nMode=-1\r\nAction00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" + next +
+                  "\r\nAction02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
+                  "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
 
     bus_.SendInput(1, {1, 0x02});
     ASSERT_TRUE(player_.WaitForCommands(1, 3000));
