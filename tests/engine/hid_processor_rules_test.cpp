@@ -73,8 +73,6 @@ public:
         }
         now_ = end;
     }
-    // Time passes without a tick, as when the UI thread is busy.
-    void Skip(std::uint32_t ms) { now_ += ms; }
     // When the timer would fire: the earliest repeat due, at least 1 ms away.
     std::uint32_t DueIn() const {
         std::uint32_t due = ~0u;
@@ -129,36 +127,6 @@ TEST(THidProcessorRepeatTest, RepeatingEndsAfterThirtyTwoSecondsButTheActionStay
         EXPECT_EQ(engine.Executed.size(), 2u + repeats);
         EXPECT_FALSE(up.Pressed);
     }
-}
-
-TEST(THidProcessorRepeatTest, HeldActionsKeepTheirOwnSchedulesAndALateTickDoesNotBunch) {
-    TSteppedProcessor engine;
-    engine.SetExtendedMode(true);
-    THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
-    THidAction& forward = engine.Bind(atForward, 0xC, 0, 0xD);
-    up.RepeatDelayMs = 300, up.RepeatIntervalMs = 100;
-    forward.RepeatDelayMs = 1000, forward.RepeatIntervalMs = 700;
-    engine.CompleteBurst(0xA, 0);
-    engine.Tick(50);
-    engine.CompleteBurst(0xC, 0);
-    engine.Tick(2000);
-    std::vector<std::uint32_t> ups, forwards;
-    for (std::size_t i = 0; i < engine.Executed.size(); ++i)
-        (engine.Executed[i] == atVolumeUp ? ups : forwards)
-            .push_back(engine.Times[i] - engine.Times[0]);
-    EXPECT_EQ(ups.size(), 1u + 18u); // 300, 400, ..., 2000
-    EXPECT_EQ(ups[1], 300u);
-    EXPECT_EQ(ups.back(), 2000u);
-    EXPECT_EQ(forwards, (std::vector<std::uint32_t>{50, 1050, 1750}));
-
-    // A tick that comes 250 ms late runs each due action once and keeps its interval after.
-    engine.CompleteBurst(0xD, 0);
-    engine.Executed.clear(), engine.Times.clear();
-    engine.Skip(engine.DueIn() + 250);
-    engine.RepeatTick();
-    engine.Tick(100);
-    EXPECT_EQ(engine.Executed.size(), 2u);
-    EXPECT_EQ(engine.Times[1] - engine.Times[0], 100u);
 }
 
 TEST(THidProcessorRepeatTest, AnAlternateCodeActsExactlyLikeTheMainOne) {
