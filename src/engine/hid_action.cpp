@@ -33,20 +33,27 @@ bool IsRepeatingHidAction(std::uint8_t type) {
     return type < kHidActionTypeCount && ((kRepeatingHidActions >> type) & 1) != 0;
 }
 
+bool IsRepeatTimeAllowed(std::int64_t milliseconds) {
+    return milliseconds >= kShortestRepeatMs && milliseconds <= kLongestRepeatMs;
+}
+
 void THidAction::Assign(const THidAction& source) {
     ActionType = source.ActionType;
     PressCode = source.PressCode;
     ReleaseCode = source.ReleaseCode;
     PressBytes = source.PressBytes;
     ReleaseBytes = source.ReleaseBytes;
+    AltPressCode = source.AltPressCode;
+    AltReleaseCode = source.AltReleaseCode;
     DeviceIndex = source.DeviceIndex;
+    RepeatDelayMs = source.RepeatDelayMs;
+    RepeatIntervalMs = source.RepeatIntervalMs;
     Device = source.Device;
     DeviceAway = source.DeviceAway;
 }
 
 void THidAction::ResetCodes() {
-    PressCode = kNoCode;
-    ReleaseCode = kNoCode;
+    PressCode = ReleaseCode = AltPressCode = AltReleaseCode = kNoCode;
     PressBytes.clear();
     ReleaseBytes.clear();
 }
@@ -69,6 +76,12 @@ bool THidAction::IsAssigned() const {
 
 bool THidAction::AwaitsRelease() const {
     return Pressed && IsRepeatable() && ReleaseCode != kNoCode;
+}
+
+bool THidAction::Matches(std::uint32_t code) const {
+    if (AwaitsRelease())
+        return code == ReleaseCode || (AltReleaseCode != kNoCode && code == AltReleaseCode);
+    return code == PressCode || (AltPressCode != kNoCode && code == AltPressCode);
 }
 
 bool BurstBytesMatch(const std::vector<std::uint8_t>& bytes, std::uint32_t code) {

@@ -37,14 +37,27 @@ inline constexpr std::uint32_t kNoCode = 0xFFFFFFFFu;
 // The longest press or release burst whose bytes an action keeps; a longer one is known by its
 // code only.
 inline constexpr std::size_t kMaxBurstBytes = 256;
+// A held repeating action first repeats after its delay, then once per interval. Both lie in
+// this range; the default is what every action did before they could be set.
+inline constexpr std::uint32_t kDefaultRepeatMs = 500;
+inline constexpr std::uint32_t kShortestRepeatMs = 100;
+inline constexpr std::uint32_t kLongestRepeatMs = 2000;
+// Repeating ends this long after the press, whatever the timing: with the default timing that
+// is 64 repeats.
+inline constexpr std::uint32_t kLongestHoldMs = 32000;
 
 // Display name of an action type as lists and captions show it; empty for types above 15.
 const char* HidActionName(std::uint8_t type);
 // True for the types that repeat while their button is held.
 bool IsRepeatingHidAction(std::uint8_t type);
 
+// True for a delay or interval the action edit dialog accepts and kvhid.ini keeps.
+bool IsRepeatTimeAllowed(std::int64_t milliseconds);
+
 // One button of one HID device bound to one player command. The button is known only by the
 // CRC-32 codes of the report bytes it sends on press and, for repeating commands, on release.
+// A remote that flips a toggle bit on every new press sends one of two bursts each time: the
+// alternate codes hold the other one, and either burst stands for the button.
 class THidAction {
 public:
     THidAction() = default;
@@ -56,7 +69,11 @@ public:
     std::uint8_t ActionType = atUnknown;
     std::uint32_t PressCode = kNoCode;
     std::uint32_t ReleaseCode = kNoCode;
+    std::uint32_t AltPressCode = kNoCode;
+    std::uint32_t AltReleaseCode = kNoCode;
     std::int32_t DeviceIndex = -1; // position in the HID port's device list; -1 = none
+    std::uint32_t RepeatDelayMs = kDefaultRepeatMs;
+    std::uint32_t RepeatIntervalMs = kDefaultRepeatMs;
     // The device the button belongs to, so that it is found again wherever the system lists it
     // next; an empty Path until the device was seen (an action of an older kvhid.ini).
     THidDeviceIdentity Device;
@@ -70,11 +87,16 @@ public:
     // Run-time only, never saved or copied. While learning: bytes go to PressCode when true.
     // While dispatching: the press of a repeating action was seen and its release is awaited.
     bool Pressed = false;
+    // Run-time only: while held, when the press ran and when the next repeat is due, by the
+    // engine's clock.
+    std::uint32_t HeldSince = 0;
+    std::uint32_t NextRepeat = 0;
 
-    // Copies type, codes, bytes and device (with its identity and presence); Pressed stays as it
-    // is.
+    // Copies type, codes, bytes, device (with its identity and presence) and timing; the
+    // run-time fields stay as they are.
     void Assign(const THidAction& source);
     const char* ActionName() const { return HidActionName(ActionType); }
+    // Clears main and alternate codes.
     void ResetCodes();
     // Adds one byte to the code, and to the bytes while the burst fits in kMaxBurstBytes.
     void AddCodeByte(std::uint8_t byte, bool toPress);
@@ -83,10 +105,12 @@ public:
     // A held repeating action waits for its release burst; everything else for its press.
     bool AwaitsRelease() const;
     std::uint32_t AwaitedCode() const { return AwaitsRelease() ? ReleaseCode : PressCode; }
+    std::uint32_t AwaitedAltCode() const { return AwaitsRelease() ? AltReleaseCode : AltPressCode; }
     const std::vector<std::uint8_t>& AwaitedBytes() const {
         return AwaitsRelease() ? ReleaseBytes : PressBytes;
     }
-    bool Matches(std::uint32_t code) const { return code == AwaitedCode(); }
+    // The awaited code, or its alternate, which counts exactly like it.
+    bool Matches(std::uint32_t code) const;
 
     // kvhid.ini form: type letter, press and release code as 8 capital hex digits each, device
     // index in decimal, e.g. "CCADBBE3DFFFFFFFF0".

@@ -73,7 +73,6 @@ THidPortDispatcher::THidPortDispatcher(THidProcessor& engine)
     : engine_(engine),
       reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this, true) {
     repeatTimer_.SetEnabled(false);
-    repeatTimer_.SetInterval(kRepeatIntervalMs);
     repeatTimer_.SetOnTimer([this](TkvTimer*) { engine_.RepeatTick(); });
     refreshTimer_.SetEnabled(false);
     refreshTimer_.SetOnTimer([this](TkvTimer*) { RefreshTimerTick(); });
@@ -210,11 +209,12 @@ void THidPortDispatcher::CloseDevices() {
     closing.clear();
 }
 
-void THidPortDispatcher::SetRepeatTimerEnabled(bool enabled) {
-    // Off and on again: a fresh period even when it was running.
+void THidPortDispatcher::SetRepeatTimer(std::optional<std::uint32_t> dueInMs) {
+    // Off and on again: a fresh period even when it was running. A window timer never fires at
+    // 0 ms; 1 ms asks for the earliest tick.
     repeatTimer_.SetEnabled(false);
-    if (enabled) {
-        repeatTimer_.SetInterval(kRepeatIntervalMs);
+    if (dueInMs) {
+        repeatTimer_.SetInterval(std::max<std::uint32_t>(*dueInMs, 1));
         repeatTimer_.SetEnabled(true);
     }
 }

@@ -65,7 +65,8 @@ public:
     // of announcements.
     void DeviceChangeNoticed();
     TkvTimer& RefreshTimer() { return refreshTimer_; }
-    void SetRepeatTimerEnabled(bool enabled) override;
+    void SetRepeatTimer(std::optional<std::uint32_t> dueInMs) override;
+    std::uint32_t Now() const override { return kvReportClockMs(); }
     std::map<std::int32_t, std::string> UnopenedDevices() const override { return unopened_; }
 
     // OnAfterReceive of every handler's port, on its monitoring thread: queues a stamped copy

@@ -8,6 +8,7 @@
 #include "engine/settings_text.h"
 #include "framework/kv_crc.h"
 #include "framework/kv_error.h"
+#include "framework/kv_hex.h"
 
 namespace {
 
@@ -73,6 +74,54 @@ void KeepBurstBytes(std::vector<std::uint8_t>& kept, std::span<const std::uint8_
 bool HeldForRepeat(const THidAction& action) {
     return action.Pressed && action.ReleaseCode != kNoCode && action.IsRepeatable() &&
            action.IsAssigned();
+}
+
+// Clock values wrap after 49 days; differences of less than 24 days order them.
+bool Reached(std::uint32_t now, std::uint32_t due) {
+    return static_cast<std::int32_t>(now - due) >= 0;
+}
+
+// Held, and its next repeat still falls within the longest hold.
+bool RepeatPending(const THidAction& action) {
+    return HeldForRepeat(action) && action.NextRepeat - action.HeldSince <= kLongestHoldMs;
+}
+
+// The keys that older versions do not read, after the ActionNN line they belong to: only what
+// differs from the default, so a file without such settings is written as it always was.
+void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidAction& action) {
+    const auto text = [&](const char* suffix) {
+        return TrimBlanks(values.Value(key + suffix).value_or(""));
+    };
+    // Exactly the action line's form; anything else is no code.
+    const auto code = [&](const char* suffix) {
+        const std::string_view digits = text(suffix);
+        return digits.size() == 8 ? ParseHex32(digits).value_or(kNoCode) : kNoCode;
+    };
+    const auto time = [&](const char* suffix) {
+        const auto value = ParseDecimal32(text(suffix));
+        return value && IsRepeatTimeAllowed(*value) ? static_cast<std::uint32_t>(*value)
+                                                    : kDefaultRepeatMs;
+    };
+    action.AltPressCode = code("AltPress");
+    action.AltReleaseCode = code("AltRelease");
+    action.RepeatDelayMs = time("RepeatDelay");
+    action.RepeatIntervalMs = time("RepeatInterval");
+}
+
+std::string ActionKeysText(const std::string& key, const THidAction& action) {
+    std::string text;
+    const auto add = [&](const char* suffix, const std::string& value) {
+        text += key + suffix + "=" + value + "\r\n";
+    };
+    if (action.AltPressCode != kNoCode)
+        add("AltPress", kvHex(action.AltPressCode, 8));
+    if (action.AltReleaseCode != kNoCode)
+        add("AltRelease", kvHex(action.AltReleaseCode, 8));
+    if (action.RepeatDelayMs != kDefaultRepeatMs)
+        add("RepeatDelay", std::to_string(action.RepeatDelayMs));
+    if (action.RepeatIntervalMs != kDefaultRepeatMs)
+        add("RepeatInterval", std::to_string(action.RepeatIntervalMs));
+    return text;
 }
 
 } // namespace
@@ -204,6 +253,7 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
         if (!SupportsAction(action->ActionType))
             continue;
         action->Device = StoredIdentity(values, ActionKey(position, kDeviceKey));
+        ReadActionKeys(values, ActionKey(position), *action);
         ReadBurstBytes(values, position, kPressBytesKey, action->PressCode, action->PressBytes);
         ReadBurstBytes(values, position, kReleaseBytesKey, action->ReleaseCode,
                        action->ReleaseBytes);
@@ -222,12 +272,15 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
 std::string THidProcessor::SettingsText() const {
     std::string text = "HidIndex=" + std::to_string(deviceIndex_) + "\r\n";
     text += extendedMode_ ? "Mode=-1\r\n" : "Mode=0\r\n";
-    text += quickResponse_ ? "QuickResponse=1\r\n" : "QuickResponse=0\r\n";
+    // Written only when switched off, like every new key that holds its default.
+    if (!quickResponse_)
+        text += "QuickResponse=0\r\n";
     text += IdentityLine(kChosenDeviceKey, chosenDevice_);
     for (int position = 0; position < Count() && position < kStoredActions; ++position) {
         const THidAction& action = Actions(position);
         text += ActionKey(position) + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
         text += IdentityLine(ActionKey(position, kDeviceKey), action.Device);
+        text += ActionKeysText(ActionKey(position), action);
         AppendBurstBytes(text, position, kPressBytesKey, action.PressBytes);
         AppendBurstBytes(text, position, kReleaseBytesKey, action.ReleaseBytes);
     }
@@ -236,6 +289,11 @@ std::string THidProcessor::SettingsText() const {
 
 void THidProcessor::ExecuteAction(std::uint8_t) {}
 
+std::uint32_t THidProcessor::Now() const {
+    // Without a dispatcher no repeat timer ticks, and the time of a hold does not matter.
+    return dispatcher_ ? dispatcher_->Now() : 0;
+}
+
 void THidProcessor::OpenDevices() {
     if (dispatcher_)
         dispatcher_->OpenDevices();
@@ -243,7 +301,7 @@ void THidProcessor::OpenDevices() {
 
 void THidProcessor::CloseDevices() {
     // Held actions stay held: after a reopen their next burst is still taken as the release.
-    SetRepeating(false);
+    StopRepeat();
     if (dispatcher_)
         dispatcher_->CloseDevices();
 }
@@ -285,6 +343,8 @@ bool THidProcessor::CompletesAtOnce(const THidBurst& burst, std::int32_t device)
     const THidAction* undecided = FirstLiveAction(device, [&](const THidAction& action) {
         if (action.AwaitedCode() == kNoCode)
             return false; // awaits nothing it could ever match
+        if (action.AwaitedAltCode() != kNoCode)
+            return true; // the bytes of its alternate burst are not kept
         const std::vector<std::uint8_t>& awaited = action.AwaitedBytes();
         if (awaited.empty())
             return true; // only the silence can tell whether this one's burst is running
@@ -305,8 +365,9 @@ void THidProcessor::CompleteBurst(const THidBurst& burst, std::int32_t device) {
         CompleteTap(burst, device);
         return;
     }
-    // An action loaded without its bytes learns them here, and ends at once from its next burst.
-    if (burst.Kept())
+    // An action loaded without its bytes learns them here, and ends at once from its next burst;
+    // a burst of its alternate code teaches nothing.
+    if (burst.Kept() && burst.Code() == action->AwaitedCode())
         KeepBurstBytes(action->AwaitsRelease() ? action->ReleaseBytes : action->PressBytes,
                        burst.Bytes());
     RunAction(action);
@@ -322,21 +383,28 @@ void THidProcessor::CompleteTap(const THidBurst& burst, std::int32_t device) {
         const std::uint32_t press = AddReportToBurst(0, false, bytes.data(), cut);
         const std::uint32_t release =
             AddReportToBurst(0, false, bytes.data() + cut, bytes.size() - cut);
+        // An alternate code counts like the main one; only the main codes' bytes are kept.
+        const auto either = [](std::uint32_t code, std::uint32_t main, std::uint32_t alternate) {
+            return code == main || (alternate != kNoCode && code == alternate);
+        };
         THidAction* action = FirstLiveAction(device, [&](const THidAction& candidate) {
             return candidate.IsRepeatable() && !candidate.AwaitsRelease() &&
-                   candidate.PressCode == press && candidate.ReleaseCode == release;
+                   either(press, candidate.PressCode, candidate.AltPressCode) &&
+                   either(release, candidate.ReleaseCode, candidate.AltReleaseCode);
         });
         if (action == nullptr)
             continue;
-        KeepBurstBytes(action->PressBytes, bytes.first(cut));
-        KeepBurstBytes(action->ReleaseBytes, bytes.subspan(cut));
+        if (action->PressCode == press && action->ReleaseCode == release) {
+            KeepBurstBytes(action->PressBytes, bytes.first(cut));
+            KeepBurstBytes(action->ReleaseBytes, bytes.subspan(cut));
+        }
         // Left released before the commands run: they may wait for the player, and the action
         // must not be touched after that.
         action->Pressed = false;
         const std::uint8_t type = action->ActionType;
         ExecuteAction(type);
         ExecuteAction(type);
-        StopRepeatIfIdle();
+        ScheduleRepeat();
         return;
     }
 }
@@ -350,57 +418,59 @@ void THidProcessor::RunAction(THidAction* action) {
         return;
     const std::uint8_t type = action->ActionType;
     const bool toggles = action->IsRepeatable() && action->ReleaseCode != kNoCode;
-    // Toggled before the command runs: the command may wait for the player, and the action must
-    // not be touched after anything outside the engine had a chance to edit the list.
+    // Toggled and scheduled before the command runs: the command may wait for the player, and
+    // the action must not be touched after anything outside the engine had a chance to edit the
+    // list.
     const bool nowHeld = toggles && (action->Pressed = !action->Pressed);
+    if (nowHeld) {
+        action->HeldSince = Now();
+        action->NextRepeat = action->HeldSince + action->RepeatDelayMs;
+    }
     ExecuteAction(type);
-    if (nowHeld)
-        StartRepeat();
-    else if (toggles)
-        StopRepeatIfIdle();
-}
-
-bool THidProcessor::AnyActionHeld() const {
-    for (const auto& action : actions_)
-        if (HeldForRepeat(*action))
-            return true;
-    return false;
-}
-
-void THidProcessor::StartRepeat() {
-    SetRepeating(true);
-    repeatTicks_ = 0;
+    if (toggles)
+        ScheduleRepeat();
 }
 
 void THidProcessor::RepeatTick() {
-    ++repeatTicks_;
-    bool anyHeld = false;
+    const std::uint32_t now = Now();
     // By position: a command may wait for the player, and the list is read afresh each step.
     for (int i = 0; i < Count(); ++i) {
-        const THidAction& action = Actions(i);
-        if (HeldForRepeat(action)) {
-            anyHeld = true;
-            ExecuteAction(action.ActionType);
-        }
+        THidAction& action = Actions(i);
+        if (!RepeatPending(action) || !Reached(now, action.NextRepeat))
+            continue;
+        // On a schedule of its own, so a late tick does not shift the later ones; a tick late
+        // by more than an interval catches up by one command, not by a flurry.
+        action.NextRepeat += action.RepeatIntervalMs;
+        if (Reached(now, action.NextRepeat))
+            action.NextRepeat = now + action.RepeatIntervalMs;
+        ExecuteAction(action.ActionType);
     }
-    if (!anyHeld || repeatTicks_ >= kMaxRepeatTicks)
-        SetRepeating(false);
+    ScheduleRepeat();
 }
 
-void THidProcessor::StopRepeatIfIdle() {
-    if (!AnyActionHeld())
-        SetRepeating(false);
+void THidProcessor::ScheduleRepeat() {
+    const std::uint32_t now = Now();
+    std::optional<std::uint32_t> dueIn;
+    for (const auto& action : actions_) {
+        if (!RepeatPending(*action))
+            continue;
+        const std::uint32_t left = Reached(now, action->NextRepeat) ? 0 : action->NextRepeat - now;
+        dueIn = dueIn ? std::min(*dueIn, left) : left;
+    }
+    repeating_ = dueIn.has_value();
+    if (dispatcher_)
+        dispatcher_->SetRepeatTimer(dueIn);
+}
+
+void THidProcessor::StopRepeat() {
+    repeating_ = false;
+    if (dispatcher_)
+        dispatcher_->SetRepeatTimer(std::nullopt);
 }
 
 void THidProcessor::ReleaseDevice(std::int32_t device) {
     for (const auto& action : actions_)
         if (action->DeviceIndex == device)
             action->Pressed = false;
-    StopRepeatIfIdle();
-}
-
-void THidProcessor::SetRepeating(bool value) {
-    repeating_ = value;
-    if (dispatcher_)
-        dispatcher_->SetRepeatTimerEnabled(value);
+    ScheduleRepeat();
 }

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,8 +25,11 @@ public:
     virtual void OpenDevices() = 0;
     // Every port closed and its monitoring thread ended; reports still on their way are dropped.
     virtual void CloseDevices() = 0;
-    // Off; or on for a fresh period, also when it was running.
-    virtual void SetRepeatTimerEnabled(bool enabled) = 0;
+    // Off without a value; otherwise one tick after that many milliseconds (at least 1), also
+    // when it was running.
+    virtual void SetRepeatTimer(std::optional<std::uint32_t> dueInMs) = 0;
+    // Milliseconds, wrapping: the clock of the timers and of the reports' stamps.
+    virtual std::uint32_t Now() const = 0;
     // Devices that actions use and that exist but refused to open at the last OpenDevices, with
     // the system's reason; the other devices are served all the same.
     virtual std::map<std::int32_t, std::string> UnopenedDevices() const { return {}; }
@@ -36,9 +40,6 @@ std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine);
 
 // Reports of one device less than this apart form one burst, reduced to one code.
 inline constexpr std::uint32_t kBurstSilenceMs = 300;
-// A held repeating button runs its command again this often, at most kMaxRepeatTicks times.
-inline constexpr std::uint32_t kRepeatIntervalMs = 500;
-inline constexpr std::int32_t kMaxRepeatTicks = 64;
 
 // What a save did: true when the file was written; otherwise the file it was meant for and the
 // system's reason, both UTF-8.
@@ -147,15 +148,17 @@ public:
     // device knows the bytes of the burst it awaits, the burst equals one of them, and no other
     // awaited burst is longer and begins with it.
     bool CompletesAtOnce(const THidBurst& burst, std::int32_t device) const;
-    void StartRepeat();
-    // Runs every held repeating action once; stops when none is held or after kMaxRepeatTicks.
+    // Runs every held repeating action whose repeat is due, each on its own schedule, and arms
+    // the repeat timer for the next one due; a hold repeats no more once kLongestHoldMs have
+    // passed since its press, but stays held until its release.
     void RepeatTick();
-    void StopRepeatIfIdle();
     // A device that went away (unplugged) can send no release burst: its held actions are let go
     // so that the player's volume does not run on for half a minute.
     void ReleaseDevice(std::int32_t device);
-    std::int32_t RepeatTicks() const { return repeatTicks_; }
+    // True while a held action has a repeat to come and the timer is armed for it.
     bool Repeating() const { return repeating_; }
+    // The dispatcher's clock; tests step one of their own.
+    virtual std::uint32_t Now() const;
 
 protected:
     void SetSupportedActions(std::uint16_t value) { supportedActions_ = value; }
@@ -164,13 +167,14 @@ protected:
 
 private:
     std::string ResolveSettingsPath(const std::string& fileName) const;
-    bool AnyActionHeld() const;
     // The first action in list order that a burst of `device` could match and that passes
     // `test`: in Simple mode only the first action of each type is served.
     template <class TTest> THidAction* FirstLiveAction(std::int32_t device, TTest&& test) const;
     void RunAction(THidAction* action);
     void CompleteTap(const THidBurst& burst, std::int32_t device);
-    void SetRepeating(bool value);
+    // Arms the repeat timer for the earliest repeat due, or stops it when none is.
+    void ScheduleRepeat();
+    void StopRepeat();
 
     std::uint16_t supportedActions_ = kAllHidActions;
     std::int32_t deviceIndex_ = -1;
@@ -179,7 +183,6 @@ private:
     bool extendedMode_ = false;
     bool quickResponse_ = true;
     std::string settingsFileName_ = "kvhid.ini";
-    std::int32_t repeatTicks_ = 0;
     bool repeating_ = false;
     // Declared last so that it goes first: the dispatcher closes its devices before the actions
     // it serves are destroyed.

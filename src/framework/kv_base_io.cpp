@@ -185,7 +185,7 @@ std::int32_t TkvBaseIO::AddDevice(std::unique_ptr<TkvDevice>&& device) {
     const auto position = DeviceCount();
     device->Index = position;
     device->Owner = this;
-    std::string text = device->FriendlyName;
+    std::string text = device->ListText();
     devices_.push_back({std::move(text), std::move(device)});
     return position;
 }

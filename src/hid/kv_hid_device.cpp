@@ -132,3 +132,13 @@ std::string UsagePageName(std::uint16_t page) {
         return "Unknown";
     }
 }
+
+bool IsWindowsOwnedUsage(std::uint16_t page, std::uint16_t usage) {
+    return page == HID_USAGE_PAGE_GENERIC &&
+           (usage == HID_USAGE_GENERIC_KEYBOARD || usage == HID_USAGE_GENERIC_KEYPAD ||
+            usage == HID_USAGE_GENERIC_MOUSE);
+}
+
+std::string TkvHidDevice::ListText() const {
+    return WindowsOwned() ? FriendlyName + " (used by Windows)" : FriendlyName;
+}

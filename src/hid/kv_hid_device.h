@@ -23,6 +23,10 @@ enum HidCapsKind : std::int32_t {
     hckFeatureDataIndices = 8,
 };
 
+// True for a top-level collection that Windows keeps to itself: the generic desktop page's
+// keyboard, keypad and mouse.
+bool IsWindowsOwnedUsage(std::uint16_t page, std::uint16_t usage);
+
 // A HID device of a port's device list: the setup services' record plus the HID strings,
 // attributes and capability tables, kept byte for byte as the system returned them.
 class TkvHidDevice : public TkvDevice {
@@ -46,6 +50,10 @@ public:
     std::uint16_t VersionNumber() const { return Attributes.VersionNumber; }
     std::uint16_t UsagePage() const { return Caps.UsagePage; }
     std::uint16_t Usage() const { return Caps.Usage; }
+    // Windows opens keyboard and mouse collections for itself alone: no program reads them.
+    bool WindowsOwned() const { return IsWindowsOwnedUsage(UsagePage(), Usage()); }
+    // The FriendlyName, marked " (used by Windows)" when WindowsOwned.
+    std::string ListText() const override;
     // Each includes the report ID byte.
     std::uint16_t InputReportLength() const { return Caps.InputReportByteLength; }
     std::uint16_t OutputReportLength() const { return Caps.OutputReportByteLength; }

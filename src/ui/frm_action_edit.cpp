@@ -1,10 +1,13 @@
 #include "ui/frm_action_edit.h"
 
+#include <string>
+
+#include "engine/settings_text.h"
 #include "ui/frm_hid_action.h"
 #include "ui/kv_controls.h"
 #include "ui/ui_ids.h"
 
-TfmActionEdit::TfmActionEdit() : TkvDialog("Action", 307, 155) {}
+TfmActionEdit::TfmActionEdit() : TkvDialog("Action", 307, 215) {}
 
 void TfmActionEdit::SetAction(const THidAction* action) {
     if (action != nullptr)
@@ -44,17 +47,32 @@ void TfmActionEdit::FormCreate() {
                 .Style = WS_TABSTOP | BS_PUSHBUTTON,
                 .Bounds = {224, 72, 75, 25},
                 .Id = idEditAssign});
+    const auto addTime = [&](const char* label, int y, int labelId, int editId) {
+        AddControl({.Class = "STATIC",
+                    .Text = label,
+                    .Style = SS_LEFT,
+                    .Bounds = {8, y + 4, 160, 13},
+                    .Id = labelId});
+        AddControl({.Class = "EDIT",
+                    .Style = WS_TABSTOP | ES_NUMBER | ES_RIGHT | ES_AUTOHSCROLL,
+                    .Bounds = {224, y, 75, 21},
+                    .Id = editId,
+                    .ExStyle = WS_EX_CLIENTEDGE});
+        SendMessageA(Control(editId), EM_LIMITTEXT, 10, 0);
+    };
+    addTime("Repeat &delay while held (ms)", 108, idEditDelayLabel, idEditDelay);
+    addTime("Repeat &interval while held (ms)", 138, idEditIntervalLabel, idEditInterval);
     AddControl(
-        {.Class = "STATIC", .Style = SS_ETCHEDHORZ, .Bounds = {8, 112, 291, 2}, .Id = idEditBevel});
+        {.Class = "STATIC", .Style = SS_ETCHEDHORZ, .Bounds = {8, 172, 291, 2}, .Id = idEditBevel});
     AddControl({.Class = "BUTTON",
                 .Text = "&OK",
                 .Style = WS_TABSTOP | BS_DEFPUSHBUTTON,
-                .Bounds = {144, 122, 75, 25},
+                .Bounds = {144, 182, 75, 25},
                 .Id = IDOK});
     AddControl({.Class = "BUTTON",
                 .Text = "&Cancel",
                 .Style = WS_TABSTOP | BS_PUSHBUTTON,
-                .Bounds = {224, 122, 75, 25},
+                .Bounds = {224, 182, 75, 25},
                 .Id = IDCANCEL});
 }
 
@@ -78,7 +96,44 @@ void TfmActionEdit::FormShow() {
         if (type == Action.ActionType)
             types.Select(item);
     }
+    SetDlgItemInt(Handle(), idEditDelay, Action.RepeatDelayMs, FALSE);
+    SetDlgItemInt(Handle(), idEditInterval, Action.RepeatIntervalMs, FALSE);
     RefreshStatus();
+    RefreshRepeatFields();
+}
+
+void TfmActionEdit::RefreshRepeatFields() {
+    for (const int id : {idEditDelayLabel, idEditDelay, idEditIntervalLabel, idEditInterval})
+        EnableWindow(Control(id), Action.IsRepeatable());
+}
+
+std::optional<std::uint32_t> TfmActionEdit::RepeatTime(int id, const char* what) {
+    char text[32] = {};
+    GetDlgItemTextA(Handle(), id, text, sizeof text);
+    if (const auto value = ParseDecimal32(TrimBlanks(text)); value && IsRepeatTimeAllowed(*value))
+        return static_cast<std::uint32_t>(*value);
+    const std::string message =
+        std::string("The ") + what + " must be a whole number of milliseconds from " +
+        std::to_string(kShortestRepeatMs) + " to " + std::to_string(kLongestRepeatMs) + ".";
+    MessageBoxA(Handle(), message.c_str(), "Repeat timing", MB_OK | MB_ICONWARNING);
+    SetFocus(Control(id));
+    SendMessageA(Control(id), EM_SETSEL, 0, -1);
+    return std::nullopt;
+}
+
+bool TfmActionEdit::CanAccept() {
+    // A type that does not repeat keeps whatever timing it had; nothing of it is used.
+    if (!Action.IsRepeatable())
+        return true;
+    const auto delay = RepeatTime(idEditDelay, "repeat delay");
+    if (!delay)
+        return false;
+    const auto interval = RepeatTime(idEditInterval, "repeat interval");
+    if (!interval)
+        return false;
+    Action.RepeatDelayMs = *delay;
+    Action.RepeatIntervalMs = *interval;
+    return true;
 }
 
 void TfmActionEdit::RefreshStatus() {
@@ -96,6 +151,7 @@ void TfmActionEdit::Command(int id, int code, HWND) {
         const TkvComboBox types(Control(idEditPlayerAction));
         if (const int item = types.Selection(); item >= 0)
             Action.ActionType = static_cast<std::uint8_t>(types.ItemData(item));
+        RefreshRepeatFields();
     } else if (id == idEditAssign && code == BN_CLICKED) {
         Assign();
     }
@@ -115,9 +171,10 @@ void TfmActionEdit::Assign() {
             learning.ListenIndex = -1; // the absent device cannot be listened to
 
         learning.Action.Assign(Action);
-        if (learning.ShowModal(Handle()) == IDOK)
+        const INT_PTR result = learning.Learn(Handle());
+        if (result == IDOK)
             Action.Assign(learning.Action);
-        else
+        else if (result == IDCANCEL)
             Action.ResetCodes();
     } catch (...) {
         // The action stays as it was; the status below shows it.

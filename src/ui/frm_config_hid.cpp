@@ -146,6 +146,8 @@ void TfmConfig::ShowGeneralInfo(const TkvHidDevice& device) {
     AddInfoRow("Ver", std::to_string(device.VersionNumber()) + " [" +
                           kvHex(device.VersionNumber(), 4) + "h]");
     AddInfoRow("Usage Page", UsagePageText(device.UsagePage()));
+    if (device.WindowsOwned())
+        AddInfoRow("Status", "Used by Windows as a keyboard or mouse: no program can read it");
     if (kvHid1_->Active())
         AddInfoRow("R/W modes:",
                    TrueFalse(kvHid1_->CanRead()) + " / " + TrueFalse(kvHid1_->CanWrite()));

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "engine/hid_dispatcher.h"
 #include "engine/hid_processor.h"
 #include "ui/ui_ids.h"
@@ -13,6 +15,9 @@ constexpr UINT_PTR timerProgress = 1; // every second, up to the 10 s limit
 // The engine's burst silence after the last report: the burst is over. Learning and dispatching
 // must cut a press into the same bursts, or the learned code never matches.
 constexpr UINT_PTR timerTimeout = 2;
+// Keeps the news about alternating codes on screen before the dialog ends.
+constexpr UINT_PTR timerDone = 3;
+constexpr UINT kDoneShownMs = 2500;
 constexpr int kProgressMax = 10;
 // The frame shown while the search animation is stopped.
 constexpr int kAnimateStopFrame = 8;
@@ -25,6 +30,24 @@ TfmHidAction::TfmHidAction() : TkvDialog("Action Registration", 397, 105, true) 
 
 TfmHidAction::~TfmHidAction() {
     ClosePorts();
+}
+
+INT_PTR TfmHidAction::Learn(HWND owner) {
+    if (ListenIndex != -1) {
+        TkvHid list;
+        list.DeviceListChanged();
+        const TkvHidDevice* device = list.GetHidDevice(ListenIndex);
+        if (device != nullptr && device->WindowsOwned()) {
+            MessageBoxA(owner,
+                        "Windows uses this device as a keyboard or mouse and keeps its input to "
+                        "itself, so its buttons cannot be learned.\n\nTry the remote's "
+                        "consumer-control device instead: it is usually listed as a separate "
+                        "device.",
+                        "Device used by Windows", MB_OK | MB_ICONINFORMATION);
+            return IDABORT;
+        }
+    }
+    return ShowModal(owner);
 }
 
 void TfmHidAction::FormCreate() {
@@ -55,6 +78,7 @@ void TfmHidAction::FormCreate() {
 
 void TfmHidAction::FormShow() {
     Action.ResetCodes();
+    secondPress_ = finished_ = false;
     SetCaption(Action.ActionType != atUnknown ? std::string("HID Action: ") + Action.ActionName()
                                               : "Detection an active HID");
     SetDlgItemTextA(Handle(), idActionMessage,
@@ -70,6 +94,7 @@ void TfmHidAction::FormShow() {
 void TfmHidAction::FormClose(INT_PTR result) {
     StartTimer(timerProgress, false);
     StartTimer(timerTimeout, false);
+    KillTimer(Handle(), timerDone);
     if (result == IDOK && ListenIndex == -1)
         ListenIndex = Action.DeviceIndex;
     // The button belongs to the device it was learned on, wherever that is listed next time.
@@ -92,6 +117,11 @@ void TfmHidAction::OpenPorts() {
         if (index >= port->DeviceCount())
             return;
         port->SetDeviceIndex(index);
+        // Listening on every device leaves out those Windows keeps to itself: they send nothing.
+        if (ListenIndex == -1 && port->CurrentDevice()->WindowsOwned()) {
+            ++index;
+            continue;
+        }
         TkvReportQueue& queue = *reports_.emplace_back(
             std::make_unique<TkvReportQueue>(Handle(), kReportMessage, Ports.size()));
         port->OnAfterReceive = [&queue](TkvBaseIO*, const void* buffer, std::uint32_t count) {
@@ -133,10 +163,20 @@ void TfmHidAction::TakeReports(std::size_t port) {
 }
 
 void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes) {
+    const std::int32_t device = Ports[port]->DeviceIndex();
+    // The second press must come from the device of the first. A report with nothing set but
+    // its ID says every button is up: before the second press begins, that is the first
+    // press's release coming late, not a press.
+    const bool allUp = std::all_of(bytes.begin() + (bytes.empty() ? 0 : 1), bytes.end(),
+                                   [](std::uint8_t byte) { return byte == 0; });
+    const bool latePreviousRelease = second_.Pressed && second_.PressCode == kNoCode && allUp;
+    if (finished_ || (secondPress_ && (device != Action.DeviceIndex || latePreviousRelease)))
+        return;
     StartTimer(timerTimeout, false);
+    THidAction& capture = Capture();
     for (const std::uint8_t byte : bytes)
-        Action.AddCodeByte(byte, Action.Pressed);
-    Action.DeviceIndex = ListenIndex == -1 ? static_cast<std::int32_t>(port) : ListenIndex;
+        capture.AddCodeByte(byte, capture.Pressed);
+    Action.DeviceIndex = device;
     StartTimer(timerTimeout, true);
 }
 
@@ -145,21 +185,61 @@ void TfmHidAction::Timer(UINT_PTR id) {
         SetProgress(progress_ + 1);
         if (progress_ >= kProgressMax) {
             StartTimer(timerProgress, false);
-            EndModal(IDCANCEL);
+            StartTimer(timerTimeout, false);
+            // No second press: the first one stands, as learning from one press always did.
+            EndModal(secondPress_ ? IDOK : IDCANCEL);
         }
     } else if (id == timerTimeout) {
         StartTimer(timerProgress, false);
         StartTimer(timerTimeout, false);
-        if (Action.IsRepeatable() && Action.Pressed) {
-            SetDlgItemTextA(Handle(), idActionMessage,
-                            "Please RELEASE button on remote control now!");
-            Action.Pressed = false;
-            SetProgress(0);
-            StartTimer(timerProgress, true);
-        } else {
-            EndModal(IDOK);
-        }
+        BurstEnded();
+    } else if (id == timerDone) {
+        KillTimer(Handle(), timerDone);
+        EndModal(IDOK);
     }
+}
+
+void TfmHidAction::BurstEnded() {
+    THidAction& capture = Capture();
+    if (capture.IsRepeatable() && capture.Pressed) {
+        SetDlgItemTextA(Handle(), idActionMessage, "Please RELEASE button on remote control now!");
+        capture.Pressed = false;
+        SetProgress(0);
+        StartTimer(timerProgress, true);
+    } else if (!secondPress_ && Action.ActionType != atUnknown) {
+        AskAgain(); // finding the active device needs no second press
+    } else if (!secondPress_) {
+        EndModal(IDOK);
+    } else {
+        Finish();
+    }
+}
+
+void TfmHidAction::AskAgain() {
+    secondPress_ = true;
+    second_.Assign(Action);
+    second_.ResetCodes();
+    second_.Pressed = true;
+    SetDlgItemTextA(Handle(), idActionMessage, "Press the same button again");
+    SetDlgItemTextA(Handle(), idActionHint,
+                    "(... or wait 10 second if the first press is enough ...)");
+    SetProgress(0);
+    StartTimer(timerProgress, true);
+}
+
+void TfmHidAction::Finish() {
+    if (second_.PressCode == Action.PressCode && second_.ReleaseCode == Action.ReleaseCode) {
+        EndModal(IDOK);
+        return;
+    }
+    Action.AltPressCode = second_.PressCode;
+    Action.AltReleaseCode = second_.ReleaseCode;
+    finished_ = true; // nothing more to hear while the news is shown
+    SetDlgItemTextA(Handle(), idActionMessage,
+                    "This remote sends alternating codes for this button: both were learned");
+    SetDlgItemTextA(Handle(), idActionHint, "");
+    SetProgress(kProgressMax);
+    SetTimer(Handle(), timerDone, kDoneShownMs, nullptr);
 }
 
 void TfmHidAction::SetProgress(int position) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/hid_action.h"
@@ -10,8 +11,10 @@
 
 // Captures which button an action stands for. It listens on one device or on all of them and
 // folds the bytes of the press (and, for repeating actions, of the release) into the action's
-// codes. It ends with OK once the engine's burst silence follows a burst, or with Cancel after
-// 10 seconds without one.
+// codes, then asks for the same button once more: a remote that flips a toggle bit on each new
+// press sends other bytes the second time, and those become the action's alternate codes. It
+// ends with OK once the engine's burst silence follows the second burst, or 10 seconds after
+// the first without a second one; with Cancel after 10 seconds without a first.
 class TfmHidAction : public TkvDialog {
 public:
     TfmHidAction();
@@ -22,6 +25,10 @@ public:
     // Before showing: the device to listen on, -1 for every device. After OK: the device the
     // input came from.
     std::int32_t ListenIndex = -1;
+
+    // ShowModal, unless ListenIndex names a device that Windows keeps to itself: then the user
+    // is told at once why and what to try instead, no port is opened, and the result is IDABORT.
+    INT_PTR Learn(HWND owner);
 
 protected:
     void FormCreate() override;
@@ -37,7 +44,16 @@ private:
     void ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes);
     void SetProgress(int position);
     void StartTimer(UINT_PTR id, bool start);
+    // The press being captured: the first goes into Action, the second into second_.
+    THidAction& Capture() { return secondPress_ ? second_ : Action; }
+    // The burst silence after a press or release: on to the release, the second press or the end.
+    void BurstEnded();
+    void AskAgain();
+    void Finish();
 
+    THidAction second_;
+    bool secondPress_ = false;
+    bool finished_ = false;
     std::vector<std::unique_ptr<TkvHid>> Ports;
     // One per port, at the port's position; each port's monitoring thread ends before its queue.
     std::vector<std::unique_ptr<TkvReportQueue>> reports_;

@@ -181,7 +181,7 @@ INT_PTR TkvDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         Command(id, HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         // OK and Cancel buttons carry their modal result as their id; Enter without an OK
         // button does nothing, Esc always cancels.
-        if ((id == IDOK && Control(IDOK) != nullptr) || id == IDCANCEL)
+        if ((id == IDOK && Control(IDOK) != nullptr && CanAccept()) || id == IDCANCEL)
             EndModal(id);
         return TRUE;
     }

@@ -61,6 +61,8 @@ protected:
     // Runs once however the dialog ends, before it is destroyed.
     virtual void FormClose(INT_PTR) {}
     virtual void Command(int, int, HWND) {}
+    // OK ends the dialog only when this agrees; a refusal says why itself.
+    virtual bool CanAccept() { return true; }
     virtual LRESULT Notify(const NMHDR&) { return 0; }
     virtual void Timer(UINT_PTR) {}
     // Any other message; true when handled, with its result.

@@ -17,6 +17,10 @@ inline constexpr int idEditStatusLabel = 205;  // Label3
 inline constexpr int idEditStatus = 206;       // eStatus
 inline constexpr int idEditAssign = 207;       // bAssign
 inline constexpr int idEditBevel = 208;        // Bevel1
+inline constexpr int idEditDelayLabel = 209;
+inline constexpr int idEditDelay = 210;
+inline constexpr int idEditIntervalLabel = 211;
+inline constexpr int idEditInterval = 212;
 
 // TfmConfig
 inline constexpr int idPages = 300;

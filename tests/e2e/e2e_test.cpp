@@ -122,6 +122,64 @@ TEST_F(EndToEnd, AnOldFileBecomesQuickFromTheSecondPress) {
                 testing::ElementsAre(Ge(290), Ge(290), Ge(290), Lt(150), Lt(150), Lt(150)));
 }
 
+// The gaps between the commands reading `text`, in arrival order.
+std::vector<int> Gaps(const THostLog& log, const std::string& text) {
+    std::vector<int> gaps;
+    const THostCommand* previous = nullptr;
+    for (const THostCommand& command : log.Commands()) {
+        if (command.Text != text)
+            continue;
+        if (previous != nullptr)
+            gaps.push_back(static_cast<int>(command.Milliseconds - previous->Milliseconds));
+        previous = &command;
+    }
+    return gaps;
+}
+
+// A hold runs the press, a first repeat after the delay and then one per interval, each within
+// 20 ms of its time, until the release burst, which runs the command once more as it always
+// did. `hold` is the time from the press burst to the release burst that the script means; the
+// count follows from the one the plug-in saw, which the load of the machine may shift a little.
+void ExpectRepeats(const std::vector<int>& gaps, int delay, int interval, int hold,
+                   std::size_t repeats) {
+    ASSERT_GE(gaps.size(), 2u);
+    int seen = 0;
+    for (const int gap : gaps)
+        seen += gap;
+    EXPECT_THAT(seen, AllOf(Ge(hold - 60), testing::Le(hold + 60)));
+    if (seen > hold - 25 && seen < hold + 25)
+        EXPECT_EQ(gaps.size() - 1, repeats);
+    EXPECT_EQ(gaps.size() - 1, static_cast<std::size_t>((seen - delay) / interval + 1));
+    EXPECT_THAT(gaps[0], AllOf(Ge(delay - 20), testing::Le(delay + 20)));
+    for (std::size_t i = 1; i + 1 < gaps.size(); ++i)
+        EXPECT_THAT(gaps[i], AllOf(Ge(interval - 20), testing::Le(interval + 20))) << i;
+}
+
+TEST_F(EndToEnd, AHeldButtonRepeatsOnItsOwnDelayAndInterval) {
+    Run(std::string(MediaKeys) +
+        "bind r up Volume Up\n"
+        "ini Action00RepeatDelay=300\nini Action00RepeatInterval=100\n"
+        "load\n"
+        // Press burst at 0.3 s, repeats at 0.6 to 3.3 s, the release burst at 3.35 s.
+        "hold r up\nwait 3050\nrelease r up\nwait 800\n");
+    ExpectRepeats(Gaps(log_, "Volume Up"), 300, 100, 3050, 28);
+}
+
+TEST_F(EndToEnd, ButtonsHeldTogetherEachKeepTheirOwnTiming) {
+    Run("device r length=3\ndevice s length=3\n"
+        "button r up 01e900 release 010000\nbutton s fwd 01b300 release 010000\n"
+        "bind r up Volume Up\nbind s fwd Forward\n"
+        "ini Action00RepeatDelay=300\nini Action00RepeatInterval=100\n"
+        "ini Action01RepeatDelay=450\nini Action01RepeatInterval=250\n"
+        "ini Mode=-1\nload\n"
+        // Volume Up: press at 0.3 s, repeats from 0.6 s; Forward: press at 0.45 s, repeats
+        // from 0.9 s; the releases at 2.35 and 2.5 s.
+        "hold r up\nwait 150\nhold s fwd\nwait 1900\nrelease r up\nwait 150\nrelease s fwd\n"
+        "wait 800\n");
+    ExpectRepeats(Gaps(log_, "Volume Up"), 300, 100, 2050, 18);
+    ExpectRepeats(Gaps(log_, "Forward 5 s"), 450, 250, 2050, 7);
+}
+
 TEST_F(EndToEnd, SimpleModeServesTheFirstBindingOfACommandExtendedModeEvery) {
     const std::string bindings = std::string(MediaKeys) + "bind r play Next\nbind r next Next\n";
     Run(bindings + "ini Mode=0\nload\npress r next\nsilence 500\npress r play\nexpect Next\n");

@@ -1,6 +1,7 @@
 // The matching, burst and repeat rules of the engine, driven step by step without timers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -78,35 +79,90 @@ TEST(THidProcessorMatchTest, SimpleModeServesOnlyTheFirstBindingOfEachCommandOnI
     EXPECT_EQ(engine.Executed, (std::vector<std::uint8_t>{atPrevious, atNext}));
 }
 
-TEST(THidProcessorRepeatTest, HeldVolumeUpRepeatsUntilItsReleaseBurst) {
-    TRecordingProcessor engine;
+// An engine on a clock of its own: Tick runs the repeat timer's ticks that fall due in the
+// next `ms`, at the moments the timer was armed for, and records when each command ran.
+class TSteppedProcessor : public TRecordingProcessor {
+public:
+    std::uint32_t Now() const override { return now_; }
+    void ExecuteAction(std::uint8_t type) override {
+        TRecordingProcessor::ExecuteAction(type);
+        Times.push_back(now_);
+    }
+    void Tick(std::uint32_t ms) {
+        const std::uint32_t end = now_ + ms;
+        while (Repeating() && static_cast<std::int32_t>(end - (now_ + DueIn())) >= 0) {
+            now_ += DueIn();
+            RepeatTick();
+        }
+        now_ = end;
+    }
+    // When the timer would fire: the earliest repeat due, at least 1 ms away.
+    std::uint32_t DueIn() const {
+        std::uint32_t due = ~0u;
+        for (int i = 0; i < Count(); ++i)
+            if (Actions(i).Pressed)
+                due = std::min(due, Actions(i).NextRepeat - now_);
+        return std::max(due, 1u);
+    }
+    std::vector<std::uint32_t> Times;
+
+private:
+    std::uint32_t now_ = 0xFFFFF000u; // close to the wrap, which the schedule must survive
+};
+
+TEST(THidProcessorRepeatTest, HeldVolumeUpRepeatsUntilItsReleaseBurstOnItsOwnTiming) {
+    TSteppedProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
+    up.RepeatDelayMs = 300, up.RepeatIntervalMs = 100;
     engine.CompleteBurst(0xA, 0);
     EXPECT_TRUE(up.Pressed);
     EXPECT_TRUE(engine.Repeating());
-    for (int i = 0; i < 3; ++i)
-        engine.RepeatTick();
-    EXPECT_EQ(engine.RepeatTicks(), 3);
+    engine.Tick(299);
+    EXPECT_EQ(engine.Executed.size(), 1u);
+    engine.Tick(1); // the first repeat after the delay
+    engine.Tick(250);
     engine.CompleteBurst(0xA, 0); // the press code again means nothing while held
     engine.CompleteBurst(0xB, 0);
     EXPECT_FALSE(up.Pressed);
     EXPECT_FALSE(engine.Repeating());
+    engine.Tick(1000);
     EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>(5, atVolumeUp)); // press, 3, release
+    const std::uint32_t t0 = engine.Times[0];
+    EXPECT_EQ(engine.Times[1] - t0, 300u);
+    EXPECT_EQ(engine.Times[3] - t0, 500u);
 }
 
-TEST(THidProcessorRepeatTest, StopsAfterSixtyFourTicksButTheActionStaysHeld) {
+TEST(THidProcessorRepeatTest, RepeatingEndsAfterThirtyTwoSecondsButTheActionStaysHeld) {
+    for (const std::uint32_t interval : {kDefaultRepeatMs, 100u}) {
+        SCOPED_TRACE(interval);
+        TSteppedProcessor engine;
+        THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
+        up.RepeatIntervalMs = interval;
+        engine.CompleteBurst(0xA, 0);
+        engine.Tick(40000);
+        EXPECT_FALSE(engine.Repeating());
+        // Default timing: the 64 repeats of the fixed timer; at 100 ms, 500 ms then every 100.
+        const std::size_t repeats = interval == kDefaultRepeatMs ? 64u : 316u;
+        ASSERT_EQ(engine.Executed.size(), 1u + repeats);
+        EXPECT_EQ(engine.Times.back() - engine.Times.front(), kLongestHoldMs);
+        EXPECT_TRUE(up.Pressed);
+        engine.CompleteBurst(0xB, 0);
+        EXPECT_EQ(engine.Executed.size(), 2u + repeats);
+        EXPECT_FALSE(up.Pressed);
+    }
+}
+
+TEST(THidProcessorRepeatTest, AnAlternateCodeActsExactlyLikeTheMainOne) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
-    engine.CompleteBurst(0xA, 0);
-    int ticks = 0;
-    for (; engine.Repeating() && ticks < 1000; ++ticks)
-        engine.RepeatTick();
-    EXPECT_EQ(ticks, kMaxRepeatTicks);
-    EXPECT_EQ(engine.Executed.size(), 1u + kMaxRepeatTicks);
-    EXPECT_TRUE(up.Pressed);
-    engine.CompleteBurst(0xB, 0);
-    EXPECT_EQ(engine.Executed.size(), 2u + kMaxRepeatTicks);
+    up.AltPressCode = 0x1A, up.AltReleaseCode = 0x1B;
+    engine.Bind(atVolumeUp, 0x1A, 0); // a later binding of the same command: not live in Simple
+    for (std::uint32_t code : {0x1Au, 0xBu, 0xAu, 0x1Bu, 0x1Au, 0x1Bu})
+        engine.CompleteBurst(code, 0);
+    EXPECT_EQ(engine.Executed.size(), 6u);
     EXPECT_FALSE(up.Pressed);
+    engine.CompleteBurst(0x1A, 1); // only on its own device
+    EXPECT_EQ(engine.Executed.size(), 6u);
 }
 
 TEST(THidProcessorRepeatTest, WithoutReleaseCodeEveryBurstRunsOnceAndNothingRepeats) {
@@ -120,17 +176,16 @@ TEST(THidProcessorRepeatTest, WithoutReleaseCodeEveryBurstRunsOnceAndNothingRepe
 }
 
 TEST(THidProcessorRepeatTest, ReleasingOneOfTwoHeldActionsKeepsTheOtherRepeating) {
-    TRecordingProcessor engine;
+    TSteppedProcessor engine;
     engine.SetExtendedMode(true);
     engine.Bind(atVolumeUp, 0xA, 0, 0xB);
     engine.Bind(atForward, 0xA, 1, 0xB);
     engine.CompleteBurst(0xA, 0);
     engine.CompleteBurst(0xA, 1);
-    engine.RepeatTick();
     engine.CompleteBurst(0xB, 0);
     EXPECT_TRUE(engine.Repeating());
     engine.Executed.clear();
-    engine.RepeatTick();
+    engine.Tick(kDefaultRepeatMs);
     EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>{atForward});
     engine.CompleteBurst(0xB, 1);
     EXPECT_FALSE(engine.Repeating());
@@ -153,9 +208,10 @@ TEST(THidProcessorRepeatTest, ADeviceThatGoesAwayLetsGoOnlyOfItsOwnHeldActions) 
 
 TEST(THidProcessorRepeatTest, AHeldActionThatIsNoLongerAssignedStopsTheRepeat) {
     TRecordingProcessor engine;
-    THidAction& up = engine.Bind(atVolumeUp, 0xA, -1, 0xB);
-    up.Pressed = true;
-    engine.StartRepeat();
+    THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
+    engine.CompleteBurst(0xA, 0);
+    up.DeviceIndex = -1;
+    engine.Executed.clear();
     engine.RepeatTick();
     EXPECT_TRUE(engine.Executed.empty());
     EXPECT_FALSE(engine.Repeating());

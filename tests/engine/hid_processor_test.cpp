@@ -45,13 +45,13 @@ TEST(THidProcessorTest, ListOwnsActionsAndFindsTypes) {
 
 TEST(THidProcessorTest, WritesTheSettingsFormat) {
     THidProcessor engine;
-    EXPECT_EQ(engine.SettingsText(), Lines({"HidIndex=-1", "Mode=0", "QuickResponse=1"}));
+    EXPECT_EQ(engine.SettingsText(), Lines({"HidIndex=-1", "Mode=0"}));
     engine.SetExtendedMode(true);
     for (int i = 0; i < 40; ++i)
         engine.Add(std::make_unique<THidAction>(atNext)).DeviceIndex = i;
     const std::string text = engine.SettingsText();
     EXPECT_TRUE(text.starts_with(
-        Lines({"HidIndex=-1", "Mode=-1", "QuickResponse=1", "Action00=CFFFFFFFFFFFFFFFF0"})));
+        Lines({"HidIndex=-1", "Mode=-1", "Action00=CFFFFFFFFFFFFFFFF0"})));
     EXPECT_NE(text.find("\r\nAction31=CFFFFFFFFFFFFFFFF31\r\n"), std::string::npos);
     EXPECT_EQ(text.find("Action32"), std::string::npos);
 }
@@ -121,6 +121,49 @@ TEST(THidProcessorTest, BurstBytesAndTheSwitchRoundTripAndABadValueCostsOnlyItsO
     EXPECT_EQ(reloaded.SettingsText(), saved);
     reloaded.ReadSettingsText("QuickResponse=x");
     EXPECT_TRUE(reloaded.QuickResponse()); // on unless it says 0
+}
+
+TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldAlternateCodesAndRepeatTimingPerAction) {
+    // An older version's file reads and writes back as it was.
+    const std::string old = Lines(
+        {"HidIndex=0", "Mode=-1", "Action00=FCADBBE3D12345678-1", "Action01=CCADBBE3DFFFFFFFF0"});
+    THidProcessor engine;
+    engine.ReadSettingsText(old);
+    EXPECT_EQ(engine.SettingsText(), old);
+
+    const std::string full =
+        Lines({"HidIndex=0", "Mode=-1", "Action00=FCADBBE3D12345678-1", "Action00AltPress=0000ABCD",
+               "Action00AltRelease=FEDCBA98", "Action00RepeatDelay=300",
+               "Action00RepeatInterval=2000", "Action01=CCADBBE3DFFFFFFFF0"});
+    THidProcessor loaded;
+    loaded.ReadSettingsText(full);
+    const THidAction& up = loaded.Actions(0);
+    EXPECT_EQ(up.AltPressCode, 0xABCDu);
+    EXPECT_EQ(up.AltReleaseCode, 0xFEDCBA98u);
+    EXPECT_EQ(up.RepeatDelayMs, 300u);
+    EXPECT_EQ(up.RepeatIntervalMs, 2000u);
+    EXPECT_EQ(loaded.SettingsText(), full);
+
+    // A bad value costs only its own key; the rest of the file, this action's other keys
+    // included, reads as written.
+    loaded.Clear();
+    loaded.ReadSettingsText(Lines(
+        {"Action00=FCADBBE3D12345678-1", "Action00RepeatDelay=99", "Action00AltPress=ABCD",
+         "Action00RepeatInterval=150", "Action01=CCADBBE3DFFFFFFFF0", "Action01RepeatDelay=2001",
+         "Action01RepeatInterval=-300", "Action01AltRelease=1234567", "Action02=CCADBBE3DFFFFFFFF0",
+         "Action02RepeatDelay=99999999999999999999", "Action02RepeatInterval=1e3",
+         "Action02AltPress=0x123456", "Action03=CCADBBE3DFFFFFFFF0", "Action03RepeatDelay= 100 ",
+         "Action03AltPress=1234567G", "Mode=-1"}));
+    ASSERT_EQ(loaded.Count(), 4);
+    EXPECT_TRUE(loaded.ExtendedMode());
+    for (int i = 0; i < 4; ++i) {
+        const THidAction& action = loaded.Actions(i);
+        EXPECT_EQ(action.PressCode, 0xCADBBE3Du) << i;
+        EXPECT_EQ(action.AltPressCode, kNoCode) << i;
+        EXPECT_EQ(action.AltReleaseCode, kNoCode) << i;
+        EXPECT_EQ(action.RepeatDelayMs, i == 3 ? 100u : kDefaultRepeatMs) << i;
+        EXPECT_EQ(action.RepeatIntervalMs, i == 0 ? 150u : kDefaultRepeatMs) << i;
+    }
 }
 
 class THidProcessorSettingsTest : public testing::Test {

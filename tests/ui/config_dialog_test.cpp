@@ -118,20 +118,35 @@ protected:
         return PumpUntil([&] { return ItemText(dialog, id) == text; }, timeoutMs);
     }
     // Learns from the dialog's click on `button`: the press report (and the release report
-    // after the prompt of a repeating action) on device 1.
+    // after the prompt of a repeating action) on device 1, twice as asked.
     void Learn(HWND dialog, int button, const std::string& caption, const TSimReport& press,
                const TSimReport* release = nullptr) {
         Click(dialog, button);
         const HWND learning = WaitForDialog(caption);
         ASSERT_NE(learning, nullptr) << caption;
         ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
-        bus_.SendInput(1, press);
-        if (release != nullptr) {
-            ASSERT_TRUE(WaitText(learning, idActionMessage,
-                                 "Please RELEASE button on remote control now!"));
-            bus_.SendInput(1, *release);
+        for (const bool first : {true, false}) {
+            bus_.SendInput(1, press);
+            if (release != nullptr) {
+                ASSERT_TRUE(WaitText(learning, idActionMessage,
+                                     "Please RELEASE button on remote control now!"));
+                bus_.SendInput(1, *release);
+            }
+            if (first)
+                ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
         }
         ASSERT_TRUE(WaitGone(learning));
+    }
+    // Presses that alternate between `a` and `b`, far enough apart to be bursts of their own;
+    // the commands that came of them.
+    std::size_t PressAlternately(const TSimReport& a, const TSimReport& b, int presses) {
+        const std::size_t before = log_.Commands().size();
+        for (int i = 0; i < presses; ++i) {
+            bus_.SendInput(1, i % 2 == 0 ? a : b);
+            PumpMessagesFor(kBurstSilenceMs + 100);
+        }
+        PumpMessagesFor(500);
+        return log_.Commands().size() - before;
     }
 
     TBindingReset reset_;
@@ -535,6 +550,126 @@ TEST_F(TfmConfigTest, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothing
         }
     }
     player_.OnClose = nullptr;
+}
+
+// A remote that flips a toggle bit on every new press sends one of two reports each time.
+TEST_F(TfmConfigTest, ToggleCodesLearnedWithTwoPressesServeEveryPressAndOnePressServesHalf) {
+    const TSimReport even{1, 0x02}, odd{1, 0x82};
+    Config([&](HWND dialog) {
+        Click(dialog, idSimpleButton + 2);
+        const HWND learning = WaitForDialog("HID Action: Next");
+        ASSERT_NE(learning, nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(1, even);
+        ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
+        bus_.SendInput(1, odd);
+        EXPECT_TRUE(WaitText(learning, idActionMessage,
+                             "This remote sends alternating codes for this button: both were "
+                             "learned"));
+        ASSERT_TRUE(WaitGone(learning));
+        Click(dialog, IDOK);
+    });
+    EXPECT_NE(Settings().find("Action01=C" + Hex8(CodeOf(even)) + "FFFFFFFF0\r\n"),
+              std::string::npos);
+    EXPECT_NE(Settings().find("\r\nAction01AltPress=" + Hex8(CodeOf(odd)) + "\r\n"),
+              std::string::npos)
+        << Settings();
+    EXPECT_EQ(PressAlternately(even, odd, 20), 20u);
+
+    // One press and the 10 s wait: what learning always did, and only every other press works.
+    Config([&](HWND dialog) {
+        Click(dialog, idSimpleButton + 2);
+        const HWND learning = WaitForDialog("HID Action: Next");
+        ASSERT_NE(learning, nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(1, 2, std::chrono::milliseconds(3000)));
+        bus_.SendInput(1, even);
+        ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
+        ASSERT_TRUE(WaitGone(learning, 12000));
+        EXPECT_TRUE(WaitText(dialog, idNextLabel, kAssigned));
+        Click(dialog, IDOK);
+    });
+    EXPECT_EQ(Settings().find("AltPress"), std::string::npos) << Settings();
+    EXPECT_EQ(PressAlternately(even, odd, 20), 10u);
+}
+
+TEST_F(TfmConfigTest, AKeyboardClassDeviceIsMarkedAndLearningFromItExplainsAtOnce) {
+    TSimDevice keyboard;
+    keyboard.Product = L"Trelvon Remote Keys";
+    keyboard.UsagePage = 0x01;
+    keyboard.Usage = 0x06;
+    bus_.AddDevice(keyboard);
+    const std::string saved = "HidIndex=0\r\nMode=-1\r\nAction00=C12345678FFFFFFFF0\r\n";
+    WriteSettings(saved);
+    Config([&](HWND dialog) {
+        EXPECT_EQ(
+            ComboItems(dialog, idDeviceBox),
+            (std::vector<std::string>{"Trelvon Remote", "Trelvon Remote Keys (used by Windows)"}));
+        SelectRow(dialog, 0);
+        Click(dialog, idEdit);
+        const HWND edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        PickItem(edit, idEditActiveHid, 2); // the keyboard
+        const DWORD start = GetTickCount();
+        Click(edit, idEditAssign);
+        const HWND box = WaitForDialog("Device used by Windows");
+        ASSERT_NE(box, nullptr);
+        EXPECT_LT(GetTickCount() - start, 1500u);
+        EXPECT_NE(StaticTexts(box).find("consumer-control device"), std::string::npos);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitGone(box));
+        // Nothing learned and nothing lost: the action keeps its codes.
+        EXPECT_TRUE(WaitText(edit, idEditStatus, "Assigned"));
+        EXPECT_EQ(bus_.Connections(2), 0u);
+        Click(edit, IDOK);
+        ASSERT_TRUE(WaitGone(edit));
+        EXPECT_EQ(ListRows(dialog, idActions, 3)[0], "Next | Assigned | Trelvon Remote");
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(Settings(), saved);
+    EXPECT_EQ(bus_.Connections(2), 0u);
+}
+
+TEST_F(TfmConfigTest, ActionEditTakesRepeatTimingInRangeAndRefusesTheRest) {
+    WriteSettings("HidIndex=0\r\nMode=-1\r\nAction00=F1234567812345678-1\r\n"
+                  "Action01=C12345678FFFFFFFF0\r\n");
+    Config([&](HWND dialog) {
+        SelectRow(dialog, 1);
+        Click(dialog, idEdit);
+        HWND edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(edit, idEditDelay))); // Next does not repeat
+        Click(edit, IDCANCEL);
+        ASSERT_TRUE(WaitGone(edit));
+
+        SelectRow(dialog, 0);
+        Click(dialog, idEdit);
+        edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(ItemText(edit, idEditDelay), "500");
+        EXPECT_EQ(ItemText(edit, idEditInterval), "500");
+        for (const char* bad : {"99", "2001", "", "99999999999"}) {
+            SetDlgItemTextA(edit, idEditInterval, bad);
+            Click(edit, IDOK);
+            const HWND box = WaitForDialog("Repeat timing");
+            ASSERT_NE(box, nullptr) << bad;
+            EXPECT_EQ(StaticTexts(box),
+                      "The repeat interval must be a whole number of milliseconds from 100 to "
+                      "2000.")
+                << bad;
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            ASSERT_TRUE(WaitGone(box));
+            EXPECT_TRUE(IsWindow(edit)) << bad;
+        }
+        SetDlgItemTextA(edit, idEditDelay, "300");
+        SetDlgItemTextA(edit, idEditInterval, "100");
+        Click(edit, IDOK);
+        ASSERT_TRUE(WaitGone(edit));
+        Click(dialog, IDOK);
+    });
+    EXPECT_NE(Settings().find("Action00=F1234567812345678-1\r\nAction00RepeatDelay=300\r\n"
+                              "Action00RepeatInterval=100\r\nAction01=C12345678FFFFFFFF0\r\n"),
+              std::string::npos)
+        << Settings();
 }
 
 } // namespace

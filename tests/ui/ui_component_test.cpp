@@ -125,8 +125,9 @@ TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
 }
 
 // Learning cuts a press into bursts as the engine does: reports 450 ms apart are two bursts to
-// the engine, so learning ends after the first and codes only that one. The gap leaves the UI
-// thread 150 ms of slack past the engine's silence.
+// the engine, so learning codes only the first as the press. The second, all buttons up, is
+// that press's late release and not the second press. The gap leaves the UI thread 150 ms of
+// slack past the engine's silence.
 TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
     TfmHidAction dialog;
     dialog.Action.ActionType = atNext;
@@ -136,9 +137,15 @@ TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
         ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
         bus_.SendInput(1, {1, 0xB5});
         bus_.SendInput(1, {1, 0x00}, std::chrono::milliseconds(450));
+        // The late release has come and gone; then the same button again.
+        Sleep(600);
+        EXPECT_EQ(ItemText(FindWindowA("#32770", "HID Action: Next"), idActionMessage),
+                  "Press the same button again");
+        bus_.SendInput(1, {1, 0xB5});
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xB5}}));
+    EXPECT_EQ(dialog.Action.AltPressCode, kNoCode);
 }
 
 TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
@@ -170,6 +177,9 @@ TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) 
         const HWND learning = WaitForDialog("HID Action: Next");
         ASSERT_NE(learning, nullptr);
         ASSERT_TRUE(bus_.WaitForConnections(3, 1, std::chrono::milliseconds(3000)));
+        bus_.SendInput(3, {1, 0x01});
+        ASSERT_TRUE(PumpUntil(
+            [&] { return ItemText(learning, idActionMessage) == "Press the same button again"; }));
         bus_.SendInput(3, {1, 0x01});
         ASSERT_TRUE(WaitGone(learning));
         EXPECT_EQ(ItemText(window, idEditStatus), "Assigned");

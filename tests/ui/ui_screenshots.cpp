@@ -74,17 +74,31 @@ void Tour(TSimBus& bus, HWND dialog) {
     const HWND learning = WaitForDialog("HID Action: Volume Up");
     Sleep(1500);
     Capture(learning, "learning");
+    // A remote with a toggle bit: the second press sends other bytes.
+    const auto release = [&] {
+        PumpUntil([&] {
+            return ItemText(learning, idActionMessage).find("RELEASE") != std::string::npos;
+        });
+        bus.SendInput(1, {1, 0x00});
+    };
     bus.SendInput(1, {1, 0xE9});
-    PumpUntil(
-        [&] { return ItemText(learning, idActionMessage).find("RELEASE") != std::string::npos; });
-    bus.SendInput(1, {1, 0x00});
+    release();
+    PumpUntil([&] { return ItemText(learning, idActionMessage) == "Press the same button again"; });
+    Sleep(1200);
+    Capture(learning, "learning_again");
+    bus.SendInput(1, {1, 0xE9, 0x80});
+    release();
+    PumpUntil([&] {
+        return ItemText(learning, idActionMessage).find("alternating") != std::string::npos;
+    });
+    Capture(learning, "learning_alternating");
     WaitGone(learning);
 
     Click(dialog, idMore);
     Sleep(300);
     LVITEMA state{};
     state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendDlgItemMessageA(dialog, idActions, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&state));
+    SendDlgItemMessageA(dialog, idActions, LVM_SETITEMSTATE, 4, reinterpret_cast<LPARAM>(&state));
     Capture(dialog, "config_extended");
 
     Click(dialog, idEdit);
@@ -104,6 +118,12 @@ void Tour(TSimBus& bus, HWND dialog) {
     bus.SendInput(1, {1, 0xE9, 0x00}, std::chrono::milliseconds(100));
     Sleep(500);
     Capture(dialog, "config_hid");
+    SendDlgItemMessageA(dialog, idHidOpen, BM_CLICK, 0, 0);
+    PickItem(dialog, idDeviceBox, 1); // the keyboard
+    SendDlgItemMessageA(dialog, idDeviceBox, CB_SHOWDROPDOWN, TRUE, 0);
+    Sleep(500);
+    Capture(dialog, "config_hid_keyboard");
+    SendDlgItemMessageA(dialog, idDeviceBox, CB_SHOWDROPDOWN, FALSE, 0);
 
     Click(dialog, IDCANCEL);
 }
@@ -121,6 +141,8 @@ int main(int argc, char** argv) {
     bus.AddDevice(remote);
     TSimDevice second;
     second.Product = L"Media Keyboard";
+    second.UsagePage = 0x01; // a keyboard to Windows
+    second.Usage = 0x06;
     bus.AddDevice(second);
 
     const std::string settings = THidProcessor().DefaultSettingsPath();
