@@ -43,6 +43,8 @@ void THidAction::Assign(const THidAction& source) {
     ReleaseCode = source.ReleaseCode;
     PressBytes = source.PressBytes;
     ReleaseBytes = source.ReleaseBytes;
+    AltPressBytes = source.AltPressBytes;
+    AltReleaseBytes = source.AltReleaseBytes;
     AltPressCode = source.AltPressCode;
     AltReleaseCode = source.AltReleaseCode;
     DeviceIndex = source.DeviceIndex;
@@ -56,6 +58,8 @@ void THidAction::ResetCodes() {
     PressCode = ReleaseCode = AltPressCode = AltReleaseCode = kNoCode;
     PressBytes.clear();
     ReleaseBytes.clear();
+    AltPressBytes.clear();
+    AltReleaseBytes.clear();
 }
 
 void THidAction::AddCodeByte(std::uint8_t byte, bool toPress) {

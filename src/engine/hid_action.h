@@ -84,6 +84,9 @@ public:
     // empty when unknown. Knowing them lets a burst end as soon as it equals one.
     std::vector<std::uint8_t> PressBytes;
     std::vector<std::uint8_t> ReleaseBytes;
+    // The same for the alternate codes, from the second press of two-press learning.
+    std::vector<std::uint8_t> AltPressBytes;
+    std::vector<std::uint8_t> AltReleaseBytes;
     // Run-time only, never saved or copied. While learning: bytes go to PressCode when true.
     // While dispatching: the press of a repeating action was seen and its release is awaited.
     bool Pressed = false;
@@ -108,6 +111,9 @@ public:
     std::uint32_t AwaitedAltCode() const { return AwaitsRelease() ? AltReleaseCode : AltPressCode; }
     const std::vector<std::uint8_t>& AwaitedBytes() const {
         return AwaitsRelease() ? ReleaseBytes : PressBytes;
+    }
+    const std::vector<std::uint8_t>& AwaitedAltBytes() const {
+        return AwaitsRelease() ? AltReleaseBytes : AltPressBytes;
     }
     // The awaited code, or its alternate, which counts exactly like it.
     bool Matches(std::uint32_t code) const;

@@ -42,6 +42,8 @@ std::string IdentityLine(std::string_view key, const THidDeviceIdentity& device)
 
 constexpr const char* kPressBytesKey = "PressBytes";
 constexpr const char* kReleaseBytesKey = "ReleaseBytes";
+constexpr const char* kAltPressBytesKey = "AltPressBytes";
+constexpr const char* kAltReleaseBytesKey = "AltReleaseBytes";
 
 // The bytes of one burst from the key of `position` with `suffix`. A value that is no burst of
 // `code` is left out with a warning; the action works from its code alone, as before.
@@ -257,6 +259,10 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
         ReadBurstBytes(values, position, kPressBytesKey, action->PressCode, action->PressBytes);
         ReadBurstBytes(values, position, kReleaseBytesKey, action->ReleaseCode,
                        action->ReleaseBytes);
+        ReadBurstBytes(values, position, kAltPressBytesKey, action->AltPressCode,
+                       action->AltPressBytes);
+        ReadBurstBytes(values, position, kAltReleaseBytesKey, action->AltReleaseCode,
+                       action->AltReleaseBytes);
         Add(std::move(action));
     }
     const auto number = [&](std::string_view name) {
@@ -283,6 +289,8 @@ std::string THidProcessor::SettingsText() const {
         text += ActionKeysText(ActionKey(position), action);
         AppendBurstBytes(text, position, kPressBytesKey, action.PressBytes);
         AppendBurstBytes(text, position, kReleaseBytesKey, action.ReleaseBytes);
+        AppendBurstBytes(text, position, kAltPressBytesKey, action.AltPressBytes);
+        AppendBurstBytes(text, position, kAltReleaseBytesKey, action.AltReleaseBytes);
     }
     return text;
 }
@@ -340,12 +348,10 @@ bool THidProcessor::CompletesAtOnce(const THidBurst& burst, std::int32_t device)
         return false;
     const std::span<const std::uint8_t> running = burst.Bytes();
     bool equalsOne = false;
-    const THidAction* undecided = FirstLiveAction(device, [&](const THidAction& action) {
-        if (action.AwaitedCode() == kNoCode)
+    // Whether one awaited burst leaves the running one undecided.
+    const auto undecidedBy = [&](std::uint32_t code, const std::vector<std::uint8_t>& awaited) {
+        if (code == kNoCode)
             return false; // awaits nothing it could ever match
-        if (action.AwaitedAltCode() != kNoCode)
-            return true; // the bytes of its alternate burst are not kept
-        const std::vector<std::uint8_t>& awaited = action.AwaitedBytes();
         if (awaited.empty())
             return true; // only the silence can tell whether this one's burst is running
         if (awaited.size() < running.size() ||
@@ -355,6 +361,11 @@ bool THidProcessor::CompletesAtOnce(const THidBurst& burst, std::int32_t device)
             return true; // the running burst may go on to become this one
         equalsOne = true;
         return false;
+    };
+    // An alternate burst counts exactly like the main one.
+    const THidAction* undecided = FirstLiveAction(device, [&](const THidAction& action) {
+        return undecidedBy(action.AwaitedCode(), action.AwaitedBytes()) ||
+               undecidedBy(action.AwaitedAltCode(), action.AwaitedAltBytes());
     });
     return undecided == nullptr && equalsOne;
 }
@@ -365,11 +376,15 @@ void THidProcessor::CompleteBurst(const THidBurst& burst, std::int32_t device) {
         CompleteTap(burst, device);
         return;
     }
-    // An action loaded without its bytes learns them here, and ends at once from its next burst;
-    // a burst of its alternate code teaches nothing.
-    if (burst.Kept() && burst.Code() == action->AwaitedCode())
-        KeepBurstBytes(action->AwaitsRelease() ? action->ReleaseBytes : action->PressBytes,
-                       burst.Bytes());
+    // An action loaded without its bytes learns them here, and ends at once from its next burst.
+    if (burst.Kept()) {
+        const bool release = action->AwaitsRelease();
+        if (burst.Code() == action->AwaitedCode())
+            KeepBurstBytes(release ? action->ReleaseBytes : action->PressBytes, burst.Bytes());
+        else
+            KeepBurstBytes(release ? action->AltReleaseBytes : action->AltPressBytes,
+                           burst.Bytes());
+    }
     RunAction(action);
 }
 

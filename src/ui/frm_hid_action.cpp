@@ -234,6 +234,8 @@ void TfmHidAction::Finish() {
     }
     Action.AltPressCode = second_.PressCode;
     Action.AltReleaseCode = second_.ReleaseCode;
+    Action.AltPressBytes = second_.PressBytes;
+    Action.AltReleaseBytes = second_.ReleaseBytes;
     finished_ = true; // nothing more to hear while the news is shown
     SetDlgItemTextA(Handle(), idActionMessage,
                     "This remote sends alternating codes for this button: both were learned");

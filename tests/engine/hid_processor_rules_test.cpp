@@ -255,6 +255,23 @@ TEST(THidProcessorQuickTest, EndsAtOnceOnlyWhenEveryLiveActionKnowsItsBurstAndNo
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("Un"), 0));
 }
 
+TEST(THidProcessorQuickTest, AnAlternateBurstEndsAtOnceLikeTheMainOneOnceItsBytesAreKnown) {
+    TRecordingProcessor engine;
+    THidAction& next = Learned(engine, atNext, 0, "N");
+    next.AltPressCode = Code("M");
+    EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // M might begin with N
+    next.AltPressBytes = Bytes("NM");
+    EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // and does
+    next.AltPressBytes.clear();
+    // The first alternate burst, at the silence, teaches its bytes.
+    engine.CompleteBurst(Reports("M"), 0);
+    EXPECT_EQ(next.AltPressBytes, Bytes("M"));
+    EXPECT_TRUE(next.PressBytes == Bytes("N"));
+    for (const char* burst : {"N", "M"})
+        EXPECT_TRUE(engine.CompletesAtOnce(Reports(burst), 0)) << burst;
+    EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>{atNext});
+}
+
 TEST(THidProcessorQuickTest, ARepeatingActionEndsAtOnceOnPressAndOnRelease) {
     TRecordingProcessor engine;
     THidAction& up = Learned(engine, atVolumeUp, 0, "U", "u");
