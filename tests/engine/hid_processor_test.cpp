@@ -50,8 +50,7 @@ TEST(THidProcessorTest, WritesTheSettingsFormat) {
     for (int i = 0; i < 40; ++i)
         engine.Add(std::make_unique<THidAction>(atNext)).DeviceIndex = i;
     const std::string text = engine.SettingsText();
-    EXPECT_TRUE(text.starts_with(
-        Lines({"HidIndex=-1", "Mode=-1", "Action00=CFFFFFFFFFFFFFFFF0"})));
+    EXPECT_TRUE(text.starts_with(Lines({"HidIndex=-1", "Mode=-1", "Action00=CFFFFFFFFFFFFFFFF0"})));
     EXPECT_NE(text.find("\r\nAction31=CFFFFFFFFFFFFFFFF31\r\n"), std::string::npos);
     EXPECT_EQ(text.find("Action32"), std::string::npos);
 }

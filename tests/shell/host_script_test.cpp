@@ -149,8 +149,9 @@ TEST(HostScript, BindsTheDevicesCurrentPlaceInThePluginsList) {
             indices.push_back(action.DeviceIndex);
         }
     EXPECT_THAT(indices, ElementsAre(1, 2, 1, 2, 2));
-    const auto insert = std::find_if(steps.begin(), steps.end(),
-                                     [](const THostStep& step) { return step.Kind == Kind::Insert; });
+    const auto insert = std::find_if(steps.begin(), steps.end(), [](const THostStep& step) {
+        return step.Kind == Kind::Insert;
+    });
     ASSERT_NE(insert, steps.end());
     EXPECT_EQ(insert->Number, 2);
     EXPECT_EQ(insert->Position, 0u);

@@ -182,13 +182,12 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
     const std::size_t at = saved.find(identity);
     ASSERT_NE(at, std::string::npos) << saved;
     saved.erase(at, saved.find("\r\n", at + 2) - at);
-    EXPECT_EQ(saved,
-              "HidIndex=-1\r\nMode=-1\r\nQuickResponse=0\r\n"
-              "Action00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" +
-                  next +
-                  "\r\nAction01PressBytes=0102000000000000"
-                  "\r\nAction02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
-                  "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
+    EXPECT_EQ(saved, "HidIndex=-1\r\nMode=-1\r\nQuickResponse=0\r\n"
+                     "Action00=BFFFFFFFFFFFFFFFF-1\r\nAction01=" +
+                         next +
+                         "\r\nAction01PressBytes=0102000000000000"
+                         "\r\nAction02=DFFFFFFFFFFFFFFFF-1\r\nAction03=FFFFFFFFFFFFFFFFF-1"
+                         "\r\nAction04=GFFFFFFFFFFFFFFFF-1\r\nAction05=NFFFFFFFFFFFFFFFF-1\r\n");
 
     bus_.SendInput(1, {1, 0x02});
     ASSERT_TRUE(player_.WaitForCommands(1, 3000));
@@ -212,9 +211,9 @@ TEST_F(TfmConfigTest, LearnsVolumeUpWithPressAndReleaseCodes) {
         EXPECT_TRUE(WaitText(dialog, idSimpleButton + 7, kAssigned));
         Click(dialog, IDOK);
     });
-    EXPECT_NE(Settings().find("Action03=F" + Hex8(CodeOf({1, 0xE9})) + Hex8(CodeOf({1, 0x00})) +
-                              "0\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        Settings().find("Action03=F" + Hex8(CodeOf({1, 0xE9})) + Hex8(CodeOf({1, 0x00})) + "0\r\n"),
+        std::string::npos)
         << Settings();
     EXPECT_NE(Settings().find("\r\nAction03PressBytes=01E9000000000000\r\nAction03ReleaseBytes="
                               "0100000000000000\r\n"),

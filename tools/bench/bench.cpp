@@ -394,12 +394,9 @@ int main(int argc, char** argv) {
         TBench bench(plugin);
         std::printf("trelvon_bench: %s on the simulated HID bus\n", plugin.c_str());
         const std::pair<const char*, bool (TBench::*)()> figures[] = {
-            {"latency", &TBench::Latency},
-            {"stream", &TBench::StreamCost},
-            {"idle", &TBench::IdleCost},
-            {"quit", &TBench::QuitTime},
-            {"soak", &TBench::ReloadSoak},
-            {"hotplug", &TBench::HotPlug}};
+            {"latency", &TBench::Latency}, {"stream", &TBench::StreamCost},
+            {"idle", &TBench::IdleCost},   {"quit", &TBench::QuitTime},
+            {"soak", &TBench::ReloadSoak}, {"hotplug", &TBench::HotPlug}};
         bool ok = true;
         for (const auto& [name, measure] : figures) {
             if (!only.empty() && only != name)
