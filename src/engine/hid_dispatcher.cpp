@@ -221,6 +221,8 @@ void THidPortDispatcher::SetRepeatTimer(std::optional<std::uint32_t> dueInMs) {
 
 void THidPortDispatcher::HandleReport(THidDevicehandler& handler, const void* buffer,
                                       std::uint32_t count) {
+    // Every report is announced to a debugger watching the player, as the plug-in always did.
+    OutputDebugStringA("HIS Report!!!!!");
     if (buffer == nullptr)
         return;
     try {
