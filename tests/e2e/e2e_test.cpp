@@ -147,8 +147,9 @@ void ExpectRepeats(const std::vector<int>& gaps, int delay, int interval, int ho
     for (const int gap : gaps)
         seen += gap;
     EXPECT_THAT(seen, AllOf(Ge(hold - 60), testing::Le(hold + 60)));
-    if (seen > hold - 25 && seen < hold + 25)
+    if (seen > hold - 25 && seen < hold + 25) {
         EXPECT_EQ(gaps.size() - 1, repeats);
+    }
     EXPECT_EQ(gaps.size() - 1, static_cast<std::size_t>((seen - delay) / interval + 1));
     EXPECT_THAT(gaps[0], AllOf(Ge(delay - 20), testing::Le(delay + 20)));
     for (std::size_t i = 1; i + 1 < gaps.size(); ++i)

@@ -107,13 +107,34 @@ TEST_F(EndToEnd, AReplugOrAResumeBringsTheRemoteBackByItself) {
          "suspend\nresume\nwait 700\npress r next\nexpect Next\n");
 }
 
+// What a user does while the configuration dialog is open: one step per tick of a timer that
+// the dialog's modal loop serves.
+std::vector<std::function<void()>> dialogSteps;
+
+void CALLBACK RunDialogStep(HWND, UINT, UINT_PTR id, DWORD) {
+    if (dialogSteps.empty()) {
+        KillTimer(nullptr, id);
+        return;
+    }
+    const auto step = dialogSteps.front();
+    dialogSteps.erase(dialogSteps.begin());
+    step();
+}
+
+// OK on the configuration dialog: it saves what it shows.
+BOOL CALLBACK PressOkOnConfig(HWND window, LPARAM) {
+    char caption[64] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    if (std::string(caption).rfind("HID Plugin - ", 0) == 0)
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
 TEST_F(EndToEnd, AReplugWhileTheConfigurationDialogIsOpenIsFollowedByBoth) {
     Run(Remote("r") + "bind r next Next\nload\nwait 300\n");
     TSimBus& bus = bus_->Bus();
     const int remote = bus_->BusId(0);
-    // Steps run from a timer inside the dialog's modal loop.
-    static std::vector<std::function<void()>> steps;
-    steps = {[&] { bus.Unplug(remote); },
+    dialogSteps = {[&] { bus.Unplug(remote); },
              [&] { bus.Plug(remote); },
              [&] {},
              [&] {
@@ -122,31 +143,11 @@ TEST_F(EndToEnd, AReplugWhileTheConfigurationDialogIsOpenIsFollowedByBoth) {
                  bus.SendInput(remote, {0x01, 0x00, 0x00}, std::chrono::milliseconds(20));
              },
              [&] {},
-             [&] {
-                 // OK on the dialog: it saves what it shows, the remote included.
-                 EnumThreadWindows(
-                     GetCurrentThreadId(),
-                     [](HWND window, LPARAM) {
-                         char caption[64] = {};
-                         GetWindowTextA(window, caption, sizeof caption);
-                         if (std::string(caption).rfind("HID Plugin - ", 0) == 0)
-                             PostMessageA(window, WM_COMMAND, IDOK, 0);
-                         return TRUE;
-                     },
-                     0);
-             }};
-    const UINT_PTR timer = SetTimer(nullptr, 0, 400, [](HWND, UINT, UINT_PTR id, DWORD) {
-        if (!steps.empty()) {
-            const auto step = steps.front();
-            steps.erase(steps.begin());
-            step();
-        } else {
-            KillTimer(nullptr, id);
-        }
-    });
+             [&] { EnumThreadWindows(GetCurrentThreadId(), PressOkOnConfig, 0); }};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 400, RunDialogStep);
     session_->Run(ParseHostScript("config\n"));
     KillTimer(nullptr, timer);
-    EXPECT_TRUE(steps.empty());
+    EXPECT_TRUE(dialogSteps.empty());
     ASSERT_EQ(log_.Commands().size(), 1u);
     EXPECT_EQ(log_.Commands()[0].Text, "Next");
     EXPECT_NE(SettingsText().find(bus.DevicePath(remote)), std::string::npos);
