@@ -23,24 +23,16 @@ std::optional<std::uint16_t> ParseHex16(std::string_view text) {
     return static_cast<std::uint16_t>(*value);
 }
 
-std::string HexBytes(std::string_view text) {
-    std::string hex;
-    for (const char c : text)
-        hex += kvHex(static_cast<unsigned char>(c), 2);
-    return hex;
+// Texts that may hold any character travel as the settings file's hexadecimal bytes.
+std::string HexText(std::string_view text) {
+    return HexBytesText(std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
-std::optional<std::string> ParseHexBytes(std::string_view hex) {
-    if (hex.size() % 2 != 0)
+std::optional<std::string> ParseHexText(std::string_view hex) {
+    std::vector<std::uint8_t> bytes;
+    if (!ParseHexBytes(hex, bytes))
         return std::nullopt;
-    std::string bytes;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const auto value = ParseHex32(hex.substr(i, 2));
-        if (!value)
-            return std::nullopt;
-        bytes += static_cast<char>(*value);
-    }
-    return bytes;
+    return std::string(bytes.begin(), bytes.end());
 }
 
 } // namespace
@@ -54,7 +46,7 @@ std::string IdentityText(const THidDeviceIdentity& identity) {
     return Hex4(identity.VendorID) + ',' + Hex4(identity.ProductID) + ',' +
            Hex4(identity.VersionNumber) + ',' + Hex4(identity.UsagePage) + ',' +
            Hex4(identity.Usage) + ',' + std::to_string(identity.Ordinal) + ',' +
-           HexBytes(identity.SerialNumber) + ',' + HexBytes(identity.Name) + ',' +
+           HexText(identity.SerialNumber) + ',' + HexText(identity.Name) + ',' +
            identity.InstanceId + ',' + identity.Path;
 }
 
@@ -77,8 +69,8 @@ std::optional<THidDeviceIdentity> ParseIdentity(std::string_view text) {
         *words[i] = *value;
     }
     const auto ordinal = ParseDecimal32(fields[5]);
-    auto serial = ParseHexBytes(fields[6]);
-    auto name = ParseHexBytes(fields[7]);
+    auto serial = ParseHexText(fields[6]);
+    auto name = ParseHexText(fields[7]);
     if (!ordinal || *ordinal < 0 || !serial || !name || text.empty())
         return std::nullopt;
     identity.Ordinal = *ordinal;

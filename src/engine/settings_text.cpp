@@ -2,8 +2,6 @@
 
 #include <limits>
 
-#include "engine/hid_action.h"
-
 namespace {
 
 bool IsBlank(char c) {
@@ -45,7 +43,7 @@ std::string_view TrimBlanks(std::string_view text) {
 
 bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    if (text.size() % 2 != 0 || text.size() > 2 * kMaxBurstBytes)
+    if (text.size() % 2 != 0)
         return false;
     for (std::size_t i = 0; i < text.size(); i += 2) {
         const int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);

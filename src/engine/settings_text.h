@@ -20,8 +20,8 @@ std::optional<std::int32_t> ParseDecimal32(std::string_view text);
 // One to eight hexadecimal digits of either case, nothing else.
 std::optional<std::uint32_t> ParseHex32(std::string_view text);
 
-// Pairs of hexadecimal digits of either case, at most kMaxBurstBytes bytes; false, with
-// `bytes` in any state, for anything else.
+// Pairs of hexadecimal digits of either case; false, with `bytes` in any state, for anything
+// else.
 bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>& bytes);
 // Two capital hexadecimal digits per byte.
 std::string HexBytesText(const std::vector<std::uint8_t>& bytes);
