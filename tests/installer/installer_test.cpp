@@ -97,10 +97,19 @@ void Start(TChild& child, std::string commandLine) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = write;
     startup.hStdError = write;
-    const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &child.Process);
+    // A program that a process which has just ended wrote was once refused for a moment under
+    // Wine in CI; a few tries over 5 s cover that, and the error is shown when they do not.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 20 && !started; ++attempt) {
+        if (attempt > 0)
+            Sleep(250);
+        started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 nullptr, &startup, &child.Process);
+        error = GetLastError();
+    }
     CloseHandle(write);
-    ASSERT_TRUE(started) << commandLine;
+    ASSERT_TRUE(started) << commandLine << " (error " << error << ")";
 }
 
 DWORD RunProgram(const std::string& commandLine) {
