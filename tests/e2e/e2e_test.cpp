@@ -136,8 +136,8 @@ std::vector<int> Gaps(const THostLog& log, const std::string& text) {
     return gaps;
 }
 
-// A hold runs the press, a first repeat after the delay and then one per interval, each within
-// 20 ms of its time, until the release burst, which runs the command once more as it always
+// A hold runs the press, a first repeat after the delay and then one per interval, until the
+// release burst, which runs the command once more as it always
 // did. `hold` is the time from the press burst to the release burst that the script means; the
 // count follows from the one the plug-in saw, which the load of the machine may shift a little.
 void ExpectRepeats(const std::vector<int>& gaps, int delay, int interval, int hold,
@@ -151,9 +151,14 @@ void ExpectRepeats(const std::vector<int>& gaps, int delay, int interval, int ho
         EXPECT_EQ(gaps.size() - 1, repeats);
     }
     EXPECT_EQ(gaps.size() - 1, static_cast<std::size_t>((seen - delay) / interval + 1));
-    EXPECT_THAT(gaps[0], AllOf(Ge(delay - 20), testing::Le(delay + 20)));
-    for (std::size_t i = 1; i + 1 < gaps.size(); ++i)
-        EXPECT_THAT(gaps[i], AllOf(Ge(interval - 20), testing::Le(interval + 20))) << i;
+    // Each repeat is due at a fixed time after the press, so one that a busy machine delays
+    // does not push back the ones after it: each is at most 20 ms early and 50 ms late.
+    int sincePress = 0;
+    for (std::size_t i = 0; i + 1 < gaps.size(); ++i) {
+        sincePress += gaps[i];
+        const int due = delay + static_cast<int>(i) * interval;
+        EXPECT_THAT(sincePress, AllOf(Ge(due - 20), testing::Le(due + 50))) << "repeat " << i;
+    }
 }
 
 TEST_F(EndToEnd, AHeldButtonRepeatsOnItsOwnDelayAndInterval) {
