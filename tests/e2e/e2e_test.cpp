@@ -137,9 +137,9 @@ std::vector<int> Gaps(const THostLog& log, const std::string& text) {
 }
 
 // A hold runs the press, a first repeat after the delay and then one per interval, until the
-// release burst, which runs the command once more as it always
-// did. `hold` is the time from the press burst to the release burst that the script means; the
-// count follows from the one the plug-in saw, which the load of the machine may shift a little.
+// release burst, which runs the command once more as it always did. `hold` is the time from the
+// press burst to the release burst that the script means; the count follows from the one the
+// plug-in saw, which the load of the machine may shift a little.
 void ExpectRepeats(const std::vector<int>& gaps, int delay, int interval, int hold,
                    std::size_t repeats) {
     ASSERT_GE(gaps.size(), 2u);
