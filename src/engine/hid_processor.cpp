@@ -12,14 +12,34 @@
 
 namespace {
 
-// Only these positions are stored; later actions live in memory only.
-constexpr int kStoredActions = 32;
 // Values shorter than this are skipped: they cannot hold a letter and a code.
 constexpr std::size_t kShortestActionText = 3;
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 std::string ActionKey(int position, const char* suffix = "") {
     return (position < 10 ? "Action0" : "Action") + std::to_string(position) + suffix;
+}
+
+// The positions whose action line the text holds, in order. A file holds a few of the
+// kMaxActions possible lines, so they are found among its names rather than asked for one by one.
+std::vector<int> ActionLinePositions(const TSettingsValues& values) {
+    constexpr std::string_view prefix = "action";
+    std::vector<int> positions;
+    values.ForEachName([&](std::string_view name) {
+        if (name.size() <= prefix.size())
+            return;
+        for (std::size_t i = 0; i < prefix.size(); ++i)
+            if ((name[i] | 0x20) != prefix[i])
+                return;
+        const std::string_view digits = name.substr(prefix.size());
+        const auto position = ParseDecimal32(digits);
+        // Exactly the form ActionKey writes: two digits below 10, no leading zero above.
+        if (position && *position >= 0 && *position < kMaxActions &&
+            ActionKey(*position).substr(prefix.size()) == digits)
+            positions.push_back(*position);
+    });
+    std::sort(positions.begin(), positions.end());
+    return positions;
 }
 
 // Where a device identity is stored: beside HidIndex, and beside each action line. Older
@@ -198,6 +218,22 @@ void THidActionList::AssignActions(const THidActionList& source) {
     copy.reserve(source.actions_.size());
     for (const auto& action : source.actions_)
         copy.emplace_back(std::make_unique<THidAction>())->Assign(*action);
+    // A button held while the list is replaced (OK in the dialog) stays held: the same binding
+    // in the new list takes its hold over, so that its release burst still ends it.
+    for (const auto& held : actions_) {
+        if (!held->Pressed)
+            continue;
+        for (const auto& fresh : copy) {
+            if (fresh->Pressed || fresh->ActionType != held->ActionType ||
+                fresh->PressCode != held->PressCode || fresh->ReleaseCode != held->ReleaseCode ||
+                fresh->DeviceIndex != held->DeviceIndex)
+                continue;
+            fresh->Pressed = true;
+            fresh->HeldSince = held->HeldSince;
+            fresh->NextRepeat = held->NextRepeat;
+            break;
+        }
+    }
     actions_ = std::move(copy);
 }
 
@@ -215,10 +251,19 @@ std::string THidProcessor::ResolveSettingsPath(const std::string& fileName) cons
 
 bool THidProcessor::LoadSettings(const std::string& fileName) {
     Clear();
+    unreadSettingsPath_.clear();
     try {
+        THidSettingsStore& store = PlatformSettingsStore();
+        const std::string path = ResolveSettingsPath(fileName);
         std::string content;
-        if (!PlatformSettingsStore().ReadWhole(ResolveSettingsPath(fileName), content))
+        if (!store.ReadWhole(path, content)) {
+            if (store.Exists(path)) {
+                unreadSettingsPath_ = path;
+                SettingsWarning("trelvon: " + path +
+                                " cannot be read; it is kept as .bak at the next save");
+            }
             return false;
+        }
         ReadSettingsText(content);
         return true;
     } catch (const std::exception&) {
@@ -232,6 +277,15 @@ THidSaveResult THidProcessor::SaveSettings(const std::string& fileName) {
     try {
         result.Path = ResolveSettingsPath(fileName);
         THidSettingsStore& store = PlatformSettingsStore();
+        if (result.Path == unreadSettingsPath_ && store.Exists(result.Path)) {
+            if (!store.Replace(result.Path, result.Path + ".bak")) {
+                result.Reason = "The file could not be read when the player started, and it cannot "
+                                "be kept as .bak: " +
+                                store.LastErrorText();
+                return result;
+            }
+        }
+        unreadSettingsPath_.clear();
         result.Saved = WriteSettingsFile(store, result.Path, SettingsText());
         if (!result.Saved)
             result.Reason = store.LastErrorText();
@@ -246,7 +300,7 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
     if (content.starts_with(kUtf8Mark))
         content.remove_prefix(kUtf8Mark.size());
     const TSettingsValues values(content);
-    for (int position = 0; position < kStoredActions; ++position) {
+    for (const int position : ActionLinePositions(values)) {
         const std::string_view value = TrimBlanks(values.Value(ActionKey(position)).value_or(""));
         if (value.size() < kShortestActionText)
             continue;
@@ -282,7 +336,7 @@ std::string THidProcessor::SettingsText() const {
     if (!quickResponse_)
         text += "QuickResponse=0\r\n";
     text += IdentityLine(kChosenDeviceKey, chosenDevice_);
-    for (int position = 0; position < Count() && position < kStoredActions; ++position) {
+    for (int position = 0; position < Count() && position < kMaxActions; ++position) {
         const THidAction& action = Actions(position);
         text += ActionKey(position) + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
         text += IdentityLine(ActionKey(position, kDeviceKey), action.Device);

@@ -38,6 +38,10 @@ public:
 // The platform's dispatcher for `engine`, or none where there are no devices to serve.
 std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine);
 
+// kvhid.ini keeps Action00 to Action255. Older versions read the first 32 and ignore the rest,
+// so a longer list stays readable both ways.
+inline constexpr int kMaxActions = 256;
+
 // Reports of one device less than this apart form one burst, reduced to one code.
 inline constexpr std::uint32_t kBurstSilenceMs = 300;
 
@@ -72,7 +76,8 @@ public:
     void Clear();
     // The first action of `type`; when there is none, a new unassigned one is appended.
     THidAction& ActionForType(std::uint8_t type);
-    // This list becomes a copy of `source`: new actions with its types, codes and devices.
+    // This list becomes a copy of `source`: new actions with its types, codes and devices. An
+    // action held here hands its hold to the same binding in the copy.
     void AssignActions(const THidActionList& source);
     // Finds every remembered device again in `present`, the devices listed now (PlaceDevices).
     void MatchDevices(const std::vector<THidDeviceIdentity>& present);
@@ -117,7 +122,9 @@ public:
     // An empty or blank name means DefaultSettingsPath(). Loading first destroys every action;
     // failures are swallowed, and the result only tells whether the file was read.
     bool LoadSettings(const std::string& fileName = {});
-    // Never raises; the engine's state stays as it is, and so does the old file on failure.
+    // Never raises; the engine's state stays as it is, and so does the old file on failure. A
+    // file that existed but could not be loaded is kept as `<name>.bak` before it is replaced,
+    // and the save fails when that cannot be done.
     THidSaveResult SaveSettings(const std::string& fileName = {});
     // The content of kvhid.ini without the file: read from any bytes, and written as saved.
     void ReadSettingsText(std::string_view content);
@@ -183,6 +190,9 @@ private:
     bool extendedMode_ = false;
     bool quickResponse_ = true;
     std::string settingsFileName_ = "kvhid.ini";
+    // The file the last load found but could not read (locked, damaged, too large): the user's
+    // bindings may still be in it, so it is not overwritten unseen.
+    std::string unreadSettingsPath_;
     bool repeating_ = false;
     // Declared last so that it goes first: the dispatcher closes its devices before the actions
     // it serves are destroyed.

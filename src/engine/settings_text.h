@@ -33,6 +33,11 @@ class TSettingsValues {
 public:
     explicit TSettingsValues(std::string_view content);
     std::optional<std::string_view> Value(std::string_view name) const;
+    // Calls `visit` with every name, as written in the text, in no particular order.
+    template <class TVisit> void ForEachName(TVisit&& visit) const {
+        for (const auto& value : values_)
+            visit(value.first);
+    }
 
 private:
     struct TFoldedHash {

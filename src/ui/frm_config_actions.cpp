@@ -104,7 +104,7 @@ void TfmConfig::RefreshSimpleLabels() {
         const bool assigned = actions_.ActionForType(kSimpleCommands[n].Type).IsAssigned();
         const HWND label = Control(idSimpleCommandLabel(n));
         SetWindowTextA(label, assigned ? kAssigned : kNotDefined);
-        SetControlColors(label, assigned ? RGB(0, 128, 0) : RGB(0, 0, 128));
+        SetControlColors(label, assigned ? RGB(0, 128, 0) : RGB(0, 0, 128), pageColor_);
     }
 }
 
@@ -193,6 +193,14 @@ void TfmConfig::EditSelectedAction() {
 }
 
 void TfmConfig::EditAction(THidAction* existing) {
+    if (existing == nullptr && actions_.Count() >= kMaxActions) {
+        MessageBoxA(Handle(),
+                    ("The list holds " + std::to_string(kMaxActions) +
+                     " actions, as many as the settings file keeps. Delete one to add another.")
+                        .c_str(),
+                    "Add action", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
     TfmActionEdit edit;
     edit.SetAction(existing);
     edit.DeviceNames = kvDeviceBox1_->Items();

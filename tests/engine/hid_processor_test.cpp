@@ -4,6 +4,7 @@
 #include <random>
 
 #include "engine/hid_processor.h"
+#include "recording_processor.h"
 #include "engine/settings_file.h"
 #include "framework/kv_error.h"
 
@@ -47,12 +48,24 @@ TEST(THidProcessorTest, WritesTheSettingsFormat) {
     THidProcessor engine;
     EXPECT_EQ(engine.SettingsText(), Lines({"HidIndex=-1", "Mode=0"}));
     engine.SetExtendedMode(true);
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < kMaxActions + 4; ++i)
         engine.Add(std::make_unique<THidAction>(atNext)).DeviceIndex = i;
+    engine.Actions(39).PressCode = 0x1234;
     const std::string text = engine.SettingsText();
     EXPECT_TRUE(text.starts_with(Lines({"HidIndex=-1", "Mode=-1", "Action00=CFFFFFFFFFFFFFFFF0"})));
     EXPECT_NE(text.find("\r\nAction31=CFFFFFFFFFFFFFFFF31\r\n"), std::string::npos);
-    EXPECT_EQ(text.find("Action32"), std::string::npos);
+    EXPECT_NE(text.find("\r\nAction39=C00001234FFFFFFFF39\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\nAction32=CFFFFFFFFFFFFFFFF32\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\nAction255=CFFFFFFFFFFFFFFFF255\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("Action256"), std::string::npos);
+
+    // Every stored action comes back, the ones past the 32nd that older versions ignore too.
+    TRecordingProcessor reread;
+    reread.ReadSettingsText(text);
+    ASSERT_EQ(reread.Count(), kMaxActions);
+    EXPECT_EQ(reread.SettingsText(), text);
+    reread.CompleteBurst(0x1234, 39);
+    EXPECT_EQ(reread.Executed, std::vector<std::uint8_t>{atNext});
 }
 
 TEST(THidProcessorTest, ReadsAnySettingsText) {
@@ -217,6 +230,18 @@ TEST_F(THidProcessorSettingsTest, LoadsNothingFromAFileOverTheLimit) {
     ASSERT_TRUE(PlatformSettingsStore().WriteNew(path, content + "\n"));
     EXPECT_FALSE(engine.LoadSettings(path));
     EXPECT_EQ(engine.Count(), 0);
+
+    // The file that was not loaded may hold the user's bindings: the next save keeps it aside.
+    ASSERT_TRUE(engine.SaveSettings(path));
+    EXPECT_EQ(std::filesystem::file_size(path + ".bak"), kSettingsFileLimit + 1);
+    EXPECT_EQ(Content(path), engine.SettingsText());
+    // Once kept, later saves replace the file as usual, and a missing file leaves no .bak.
+    std::filesystem::remove(path + ".bak");
+    ASSERT_TRUE(engine.SaveSettings(path));
+    std::filesystem::remove(path);
+    EXPECT_FALSE(engine.LoadSettings(path));
+    ASSERT_TRUE(engine.SaveSettings(path));
+    EXPECT_FALSE(std::filesystem::exists(path + ".bak"));
 }
 
 // Makes the store fail at one step after doing the real work of the steps before it.
@@ -236,6 +261,7 @@ public:
         return !failReplace_ && PlatformSettingsStore().Replace(source, target);
     }
     void Remove(const std::string& path) override { PlatformSettingsStore().Remove(path); }
+    bool Exists(const std::string& path) override { return PlatformSettingsStore().Exists(path); }
 
 private:
     bool failReplace_;
