@@ -29,6 +29,8 @@ public:
     // Puts `source` in place of `target` in one step, replacing any existing `target`.
     virtual bool Replace(const std::string& source, const std::string& target) = 0;
     virtual void Remove(const std::string& path) = 0;
+    // True when something exists at `path`, readable or not.
+    virtual bool Exists(const std::string& path) = 0;
     // The system's text (UTF-8) for why the last failed WriteNew or Replace failed.
     virtual std::string LastErrorText() const { return {}; }
 };

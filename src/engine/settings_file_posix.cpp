@@ -77,6 +77,8 @@ public:
 
     void Remove(const std::string& path) override { ::unlink(path.c_str()); }
 
+    bool Exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
+
     std::string LastErrorText() const override { return std::strerror(lastError_); }
 
 private:

@@ -33,10 +33,11 @@ bool CreateWideFolderTree(const std::wstring& folder) {
 class TWin32SettingsStore final : public THidSettingsStore {
 public:
     bool ReadWhole(const std::string& path, std::string& content) override {
-        // Sharing delete lets another save replace the file while this one is being read.
+        // Sharing delete lets another save replace the file while this one is being read; sharing
+        // write lets it be read while a backup tool or an editor holds it open for writing.
         TkvHandle file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return false;
         std::string text;
@@ -81,6 +82,10 @@ public:
     }
 
     void Remove(const std::string& path) override { DeleteFileW(WideFromUtf8(path).c_str()); }
+
+    bool Exists(const std::string& path) override {
+        return GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
 
     std::string LastErrorText() const override { return SystemErrorTextUtf8(lastError_); }
 

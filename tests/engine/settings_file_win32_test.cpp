@@ -62,6 +62,14 @@ TEST(THidProcessorSettingsWin32Test, LockedFileKeepsItsContent) {
     THidProcessor loaded;
     EXPECT_TRUE(loaded.LoadSettings(file));
     EXPECT_EQ(loaded.DeviceIndex(), 5);
+    // A backup tool or an editor that holds the file open for writing does not hide it.
+    {
+        TkvHandle writer(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_TRUE(loaded.LoadSettings(file));
+        EXPECT_EQ(loaded.DeviceIndex(), 5);
+    }
     DeleteFileA(file.c_str());
 }
 
