@@ -139,11 +139,16 @@ void THidPortDispatcher::RefreshDevices() {
             continue;
         waiting |= OpenHandler(device, present[static_cast<std::size_t>(device)].Path) == nullptr;
     }
-    if (waiting && refreshRetries_ < std::size(kRetryDelaysMs)) {
-        refreshTimer_.SetEnabled(false);
-        refreshTimer_.SetInterval(kRetryDelaysMs[refreshRetries_++]);
-        refreshTimer_.SetEnabled(true);
-    }
+    if (waiting)
+        ScheduleRetry();
+}
+
+void THidPortDispatcher::ScheduleRetry() {
+    if (refreshRetries_ >= std::size(kRetryDelaysMs))
+        return;
+    refreshTimer_.SetEnabled(false);
+    refreshTimer_.SetInterval(kRetryDelaysMs[refreshRetries_++]);
+    refreshTimer_.SetEnabled(true);
 }
 
 THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const std::string& path) {
@@ -268,6 +273,8 @@ void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t*
         if (handler == nullptr)
             return;
     }
+    // The device reads again: a later failure of its reads starts the retry delays afresh.
+    refreshRetries_ = 0;
     const bool opens = !handler->BurstTimer.Enabled();
     if (opens)
         handler->Burst.Start();
@@ -307,9 +314,11 @@ void THidPortDispatcher::DeviceGone(std::uint32_t serial) {
     if (THidDevicehandler* handler = FindHandler(serial)) {
         handler->BurstTimer.SetEnabled(false);
         engine_.ReleaseDevice(handler->Device);
-        // Its removal is announced too, but a port can also fail on a device that stays listed;
-        // either way the refresh drops this handler and reopens the device when it is there.
-        DeviceChangeNoticed();
+        // A removal is announced too, which brings the refresh forward. A port can also fail on
+        // a device that stays listed: the refresh drops this handler and reopens the device, and
+        // one that fails every read is tried again only after the retry delays, not without end.
+        if (!refreshTimer_.Enabled())
+            ScheduleRetry();
     }
 }
 

@@ -104,6 +104,9 @@ private:
     // A handler for the device at `device`, opened; null (and named in unopened_) on failure.
     THidDevicehandler* OpenHandler(std::int32_t device, const std::string& path);
     void RefreshTimerTick();
+    // The refresh again after the next of the retry delays; nothing once they are used up,
+    // until the next announcement.
+    void ScheduleRetry();
 
     THidProcessor& engine_;
     TkvTimer repeatTimer_;
@@ -112,7 +115,7 @@ private:
     std::map<std::int32_t, std::string> unopened_;
     std::uint32_t lastSerial_ = 0;
     TkvTimer refreshTimer_;
-    // Refreshes made since the last announcement, to pace the retries of refused opens.
+    // Retries since the last announcement or report, to pace refused opens and failing reads.
     std::size_t refreshRetries_ = 0;
     bool serving_ = false; // between OpenDevices and CloseDevices
     // Last, so that they go first: by then every port is closed and nothing posts any more. The

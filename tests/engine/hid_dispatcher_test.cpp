@@ -102,6 +102,30 @@ TEST_F(THidPortDispatcherTest, ARemoteThatComesBackIsOpenedAgainEvenIfItRefusesA
     EXPECT_FALSE(Ports().RefreshTimer().Enabled());
 }
 
+// A device that stays listed but fails every read closes its port at once after each reopen:
+// the reopens back off instead of following each other every 100 ms without end, and a report
+// read again starts the delays afresh.
+TEST_F(THidPortDispatcherTest, AFailingDeviceIsReopenedLessAndLessOften) {
+    engine_->Bind(atNext, Code({'n'}), 0);
+    engine_->OpenDevices();
+    ASSERT_EQ(Ports().DeviceHandlerCount(), 1);
+    const auto failedRead = [&] {
+        Handler(0).Reports.PushClose();
+        PumpUntil([&] { return Ports().RefreshTimer().Enabled(); }, 500);
+        const std::uint32_t next =
+            Ports().RefreshTimer().Enabled() ? Ports().RefreshTimer().Interval() : 0;
+        Ports().RefreshTimer().SetEnabled(false);
+        Ports().RefreshDevices(); // the retry, at once
+        return next;
+    };
+    std::vector<std::uint32_t> delays;
+    for (int i = 0; i < 6; ++i)
+        delays.push_back(failedRead());
+    EXPECT_EQ(delays, (std::vector<std::uint32_t>{250, 500, 1000, 2000, 4000, 0}));
+    Receive(Handler(0), {'n'});
+    EXPECT_EQ(failedRead(), 250u);
+}
+
 TEST_F(THidPortDispatcherTest, ABurstCollectsReportsUntilItsTimerFires) {
     const std::vector<std::uint8_t> a{'a'}, bc{'b', 'c'};
     engine_->Bind(atNext, 0xCADBBE3D, 0); // the code of "abc"
