@@ -206,6 +206,23 @@ TEST(THidProcessorRepeatTest, ADeviceThatGoesAwayLetsGoOnlyOfItsOwnHeldActions) 
     EXPECT_FALSE(engine.Repeating());
 }
 
+// OK in the dialog hands the engine fresh copies of its actions while a button may be held:
+// the copy of that binding takes the hold, and the release still ends it.
+TEST(THidProcessorRepeatTest, AHoldSurvivesTheListBeingReplaced) {
+    TRecordingProcessor engine;
+    engine.Bind(atVolumeUp, 0xA, 0, 0xB);
+    engine.Bind(atVolumeDown, 0xC, 0, 0xD);
+    engine.CompleteBurst(0xA, 0);
+    THidActionList edited;
+    edited.AssignActions(engine);
+    engine.AssignActions(edited);
+    EXPECT_TRUE(engine.Actions(0).Pressed);
+    EXPECT_FALSE(engine.Actions(1).Pressed);
+    engine.CompleteBurst(0xB, 0);
+    EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>(2, atVolumeUp));
+    EXPECT_FALSE(engine.Actions(0).Pressed);
+}
+
 TEST(THidProcessorRepeatTest, AHeldActionThatIsNoLongerAssignedStopsTheRepeat) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
