@@ -6,6 +6,7 @@
 
 #include "engine/hid_dispatcher.h"
 #include "engine/hid_processor.h"
+#include "framework/kv_error.h"
 #include "ui/ui_ids.h"
 
 namespace {
@@ -114,7 +115,8 @@ void TfmHidAction::OpenPorts() {
     for (;;) {
         auto port = std::make_unique<TkvHid>();
         port->DeviceListChanged();
-        if (index >= port->DeviceCount())
+        const std::int32_t listed = port->DeviceCount();
+        if (index >= listed)
             return;
         port->SetDeviceIndex(index);
         // Listening on every device leaves out those Windows keeps to itself: they send nothing.
@@ -128,8 +130,17 @@ void TfmHidAction::OpenPorts() {
             queue.PushReport(buffer, count);
         };
         TkvHid& opened = *Ports.emplace_back(std::move(port));
-        opened.SetActive(true);
-        if (ListenIndex != -1 || ++index >= opened.DeviceCount())
+        try {
+            opened.SetActive(true);
+        } catch (const EkvError&) {
+            // The chosen device must open; among all of them, one that refuses (held by another
+            // program, say) is left out and the others are heard.
+            if (ListenIndex != -1)
+                throw;
+            Ports.pop_back();
+            reports_.pop_back();
+        }
+        if (ListenIndex != -1 || ++index >= listed)
             return;
     }
 }
@@ -174,6 +185,9 @@ void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint
         return;
     StartTimer(timerTimeout, false);
     THidAction& capture = Capture();
+    ++burstReports_;
+    lastReportStart_ = (capture.Pressed ? capture.PressBytes : capture.ReleaseBytes).size();
+    lastReportAllUp_ = allUp;
     for (const std::uint8_t byte : bytes)
         capture.AddCodeByte(byte, capture.Pressed);
     Action.DeviceIndex = device;
@@ -199,8 +213,24 @@ void TfmHidAction::Timer(UINT_PTR id) {
     }
 }
 
+bool TfmHidAction::SplitTap(THidAction& capture) const {
+    const std::vector<std::uint8_t> bytes = capture.PressBytes;
+    // Bytes that outgrew their storage cannot be split; then the release is waited for.
+    if (burstReports_ < 2 || !lastReportAllUp_ || !BurstBytesMatch(bytes, capture.PressCode) ||
+        lastReportStart_ == 0 || lastReportStart_ >= bytes.size())
+        return false;
+    capture.ResetCodes();
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        capture.AddCodeByte(bytes[i], i < lastReportStart_);
+    capture.Pressed = false;
+    return true;
+}
+
 void TfmHidAction::BurstEnded() {
     THidAction& capture = Capture();
+    if (capture.IsRepeatable() && capture.Pressed)
+        SplitTap(capture);
+    burstReports_ = 0;
     if (capture.IsRepeatable() && capture.Pressed) {
         SetDlgItemTextA(Handle(), idActionMessage, "Please RELEASE button on remote control now!");
         capture.Pressed = false;

@@ -50,10 +50,19 @@ private:
     void BurstEnded();
     void AskAgain();
     void Finish();
+    // A quick tap of a repeating button reads as one burst, its press with the release at the
+    // end. True when the press burst just ended is one: its last report (every button up) is
+    // then taken as the release burst, as the engine takes a tap.
+    bool SplitTap(THidAction& capture) const;
 
     THidAction second_;
     bool secondPress_ = false;
     bool finished_ = false;
+    // The burst being heard: its reports, where its last report begins in the captured bytes,
+    // and whether that report has every button up.
+    std::size_t burstReports_ = 0;
+    std::size_t lastReportStart_ = 0;
+    bool lastReportAllUp_ = false;
     std::vector<std::unique_ptr<TkvHid>> Ports;
     // One per port, at the port's position; each port's monitoring thread ends before its queue.
     std::vector<std::unique_ptr<TkvReportQueue>> reports_;

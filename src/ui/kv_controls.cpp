@@ -112,7 +112,14 @@ LPARAM TkvTabControl::ItemData(int position) const {
     return item.lParam;
 }
 
-void TkvEdit::Append(const std::string& text) const {
+void TkvEdit::Append(const std::string& text, int keptLines) const {
+    // Trimming first keeps the text under the control's limit, which would refuse the new text.
+    const auto lines = static_cast<int>(Send(EM_GETLINECOUNT));
+    if (lines > keptLines) {
+        const auto cut = Send(EM_LINEINDEX, static_cast<WPARAM>(lines - keptLines));
+        Send(EM_SETSEL, 0, cut);
+        Send(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    }
     const auto end = GetWindowTextLengthA(Handle());
     Send(EM_SETSEL, static_cast<WPARAM>(end), end);
     Send(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));

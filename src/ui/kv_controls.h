@@ -90,6 +90,7 @@ public:
 class TkvEdit : public TkvControl {
 public:
     using TkvControl::TkvControl;
-    // Adds text after what the control shows.
-    void Append(const std::string& text) const;
+    // Adds text after what the control shows, then drops the oldest lines beyond `keptLines`,
+    // so that a log goes on showing the newest lines however long it runs.
+    void Append(const std::string& text, int keptLines) const;
 };

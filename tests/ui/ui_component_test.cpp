@@ -11,6 +11,7 @@
 #include "sim/sim_bus.h"
 #include "ui/frm_action_edit.h"
 #include "ui/frm_hid_action.h"
+#include "ui/kv_controls.h"
 #include "ui/kv_link_box.h"
 #include "ui/ui_ids.h"
 #include "ui_driver.h"
@@ -44,6 +45,24 @@ protected:
     TBindingReset reset_;
     TSimBus bus_;
 };
+
+// A report log that runs for hours keeps showing the newest reports: the edit's text limit
+// would otherwise refuse every line after the first few hundred.
+TEST(TkvEditTest, AppendKeepsTheNewestLines) {
+    const HWND edit =
+        CreateWindowA("EDIT", "", WS_POPUP | ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL, 0, 0,
+                      300, 200, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(edit, nullptr);
+    const std::string padding(60, '.');
+    for (int i = 0; i < 2000; ++i)
+        TkvEdit(edit).Append(std::to_string(i) + padding + "\r\n", 300);
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(edit)) + 1, '\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextA(edit, text.data(), static_cast<int>(text.size()))));
+    EXPECT_TRUE(text.starts_with("1700" + padding)) << text.substr(0, 80);
+    EXPECT_TRUE(text.ends_with("1999" + padding + "\r\n")) << text.substr(text.size() - 80);
+    DestroyWindow(edit);
+}
 
 TEST_F(UiComponents, DeviceBoxFollowsItsPortAndForgetsItWhenItGoes) {
     const HWND parent =
@@ -80,6 +99,9 @@ TEST_F(UiComponents, DeviceBoxFollowsItsPortAndForgetsItWhenItGoes) {
 }
 
 TEST_F(UiComponents, AutodetectLearnsFromTheDeviceThatSent) {
+    TSimDevice held; // another program holds it: it refuses to open, and is passed over
+    held.Access = TSimAccess::None;
+    bus_.AddDevice(held);
     TfmHidAction dialog;
     const INT_PTR result = RunModal(dialog, [&] {
         const HWND window = WaitForDialog("Detection an active HID");
@@ -122,6 +144,29 @@ TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
     EXPECT_EQ(dialog.Action.DeviceIndex, 1);
     EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xE9}}));
     EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
+}
+
+// A quick tap of a repeating button is one burst, the release at its end: learning takes its
+// last report as the release, so neither press waits out the 10 s for a release that came.
+TEST_F(UiComponents, RepeatingActionLearnsFromTwoQuickTaps) {
+    TfmHidAction dialog;
+    dialog.Action.ActionType = atVolumeDown;
+    dialog.ListenIndex = 0;
+    const DWORD start = GetTickCount();
+    const INT_PTR result = RunModal(dialog, [&] {
+        ASSERT_NE(WaitForDialog("HID Action: Volume Down"), nullptr);
+        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        for (int tap = 0; tap < 2; ++tap) {
+            bus_.SendInput(1, {1, 0xEA});
+            bus_.SendInput(1, {1, 0x00}, std::chrono::milliseconds(80));
+            Sleep(800);
+        }
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xEA}}));
+    EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
+    EXPECT_EQ(dialog.Action.AltPressCode, kNoCode);
 }
 
 // Learning cuts a press into bursts as the engine does: reports 450 ms apart are two bursts to
