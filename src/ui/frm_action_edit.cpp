@@ -137,9 +137,14 @@ bool TfmActionEdit::CanAccept() {
 }
 
 void TfmActionEdit::RefreshStatus() {
-    TkvComboBox(Control(idEditActiveHid))
-        .Select(Action.DeviceAway ? static_cast<int>(DeviceNames.size()) + 1
-                                  : Action.DeviceIndex + 1);
+    // kvhid.ini may hold any position; one that names no listed device selects nothing.
+    const int listed = static_cast<int>(DeviceNames.size());
+    int row = -1;
+    if (Action.DeviceAway)
+        row = listed + 1;
+    else if (Action.DeviceIndex >= -1 && Action.DeviceIndex < listed)
+        row = Action.DeviceIndex + 1;
+    TkvComboBox(Control(idEditActiveHid)).Select(row);
     const bool assigned = Action.IsAssigned();
     SetDlgItemTextA(Handle(), idEditStatus, assigned ? "Assigned" : "Unassigned");
     SetControlColors(Control(idEditStatus), assigned ? RGB(0, 128, 0) : RGB(255, 0, 0),
@@ -166,9 +171,11 @@ void TfmActionEdit::Assign() {
     try {
         TfmHidAction learning;
         // "Autodetect!" is item 0 and listens on every device (-1).
-        learning.ListenIndex = TkvComboBox(Control(idEditActiveHid)).Selection() - 1;
-        if (learning.ListenIndex >= static_cast<int>(DeviceNames.size()))
-            learning.ListenIndex = -1; // the absent device cannot be listened to
+        // Autodetect, no selection, and the absent device (which cannot be listened to) all
+        // listen on every device.
+        const int row = TkvComboBox(Control(idEditActiveHid)).Selection();
+        learning.ListenIndex =
+            row >= 1 && row <= static_cast<int>(DeviceNames.size()) ? row - 1 : -1;
 
         learning.Action.Assign(Action);
         const INT_PTR result = learning.Learn(Handle());

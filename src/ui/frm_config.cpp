@@ -97,12 +97,14 @@ void TfmConfig::FormCreate() {
     CreateSimplePage();
     CreateExtendedPage();
     // One switch for both action pages, below their actions.
-    pageControls_[pgActionsExt].push_back(
+    const HWND quickResponse =
         AddPageControl(pgActions, {.Class = "BUTTON",
                                    .Text = "Respond at once to learned buttons",
                                    .Style = WS_TABSTOP | BS_AUTOCHECKBOX,
                                    .Bounds = {24, 212, 260, 17},
-                                   .Id = idQuickResponse}));
+                                   .Id = idQuickResponse});
+    pageControls_[pgActionsExt].push_back(quickResponse);
+    SetControlColors(quickResponse, GetSysColor(COLOR_BTNTEXT), pageColor_);
     CreateHidPage();
     CreateAboutPage();
     AddLink(kPageCount, {.Text = "Powered by kvLink Lib",

@@ -29,6 +29,9 @@ constexpr TCapsGroup kCapsGroups[] = {
 
 // Marks the tree's "General HID Info" node, which belongs to no group.
 constexpr LPARAM kGeneralNode = -1;
+// The report log shows the newest lines; about 60 characters each, well within the edit's
+// default 32K limit, which would otherwise stop the log after some 600 reports.
+constexpr int kShownReportLines = 300;
 
 std::string TrueFalse(bool value) {
     return value ? "True" : "False";
@@ -72,11 +75,13 @@ void TfmConfig::CreateHidPage() {
     info.SetExtendedStyle(LVS_EX_FULLROWSELECT);
     info.AddColumn(0, "Property", 100);
     info.AddColumn(1, "Value", info.ClientWidth() - 100 - GetSystemMetrics(SM_CXVSCROLL));
-    AddPageControl(pgHid, {.Class = "BUTTON",
-                           .Text = "Open selected HID device and show HID reports",
-                           .Style = WS_TABSTOP | BS_AUTOCHECKBOX,
-                           .Bounds = {16, 152, 300, 17},
-                           .Id = idHidOpen});
+    // Check boxes ask their parent for a background: the page's, not the dialog's grey.
+    SetControlColors(AddPageControl(pgHid, {.Class = "BUTTON",
+                                            .Text = "Open selected HID device and show HID reports",
+                                            .Style = WS_TABSTOP | BS_AUTOCHECKBOX,
+                                            .Bounds = {16, 152, 300, 17},
+                                            .Id = idHidOpen}),
+                     GetSysColor(COLOR_BTNTEXT), pageColor_);
     AddPageControl(pgHid,
                    {.Class = "EDIT",
                     .Style = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
@@ -220,7 +225,7 @@ void TfmConfig::ReceivePortReport(const TkvReport& report) {
     for (const std::uint8_t byte : report.Bytes)
         line += kvHex(byte, 2) + " ";
     line += "\r\n";
-    TkvEdit(Control(idHidReports)).Append(line);
+    TkvEdit(Control(idHidReports)).Append(line, kShownReportLines);
 }
 
 void TfmConfig::Autodetect() {

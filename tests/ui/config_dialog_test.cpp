@@ -64,6 +64,18 @@ bool Contains(const std::vector<std::string>& rows, const std::string& row) {
     return std::find(rows.begin(), rows.end(), row) != rows.end();
 }
 
+// What the screen shows at `x` pixels from the control's right edge and `below` pixels below
+// its top, once the dialog has painted.
+COLORREF ScreenPixel(HWND dialog, int control, int x, int below) {
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT bounds{};
+    GetWindowRect(GetDlgItem(dialog, control), &bounds);
+    const HDC screen = GetDC(nullptr);
+    const COLORREF color = GetPixel(screen, bounds.right - x, bounds.top + below);
+    ReleaseDC(nullptr, screen);
+    return color;
+}
+
 void SelectRow(HWND dialog, int row) {
     LVITEMA state{};
     state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
@@ -159,6 +171,9 @@ protected:
 
 TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
     Config([&](HWND dialog) {
+        // The check box past its text shows the page, as the page does just below it.
+        EXPECT_EQ(ScreenPixel(dialog, idQuickResponse, 4, 8),
+                  ScreenPixel(dialog, idQuickResponse, 4, 21));
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(ItemText(dialog, idSimpleButton + 2 * i + 1), kNotDefined) << i;
         Learn(dialog, idSimpleButton + 2, "HID Action: Next", {1, 0x02});
