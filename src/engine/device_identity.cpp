@@ -145,10 +145,10 @@ void PlaceDevices(const std::vector<THidDevicePlace>& places,
     const std::vector<int> found = LocateDevices(remembered, numbered);
     std::size_t next = 0;
     for (const THidDevicePlace& place : places) {
+        // Whatever sits at the position now may stand in for a device that is away, so the
+        // position alone is no evidence of which device the binding means.
         if (place.Identity.Path.empty()) {
             place.Away = false;
-            if (place.Index >= 0 && static_cast<std::size_t>(place.Index) < numbered.size())
-                place.Identity = numbered[static_cast<std::size_t>(place.Index)];
             continue;
         }
         const int at = found[next++];

@@ -52,6 +52,8 @@ struct THidDevicePlace {
 // found again gives its position and its identity as it is now, so a new path is saved next
 // time; one not found leaves its place away, keeping the position for kvhid.ini, and never
 // re-pointed at whatever device now holds that position. A place that remembers no device (from
-// a file of an older version) keeps its stored position and learns the device there.
+// a file of an older version) keeps its stored position and stays without an identity: it is
+// served by whatever device holds that position, as older versions served it, until a burst
+// that completes one of its actions tells which device it is (THidProcessor::CompleteBurst).
 void PlaceDevices(const std::vector<THidDevicePlace>& places,
                   const std::vector<THidDeviceIdentity>& present);

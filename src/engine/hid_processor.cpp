@@ -195,7 +195,9 @@ THidAction& THidActionList::ActionForType(std::uint8_t type) {
 }
 
 void THidActionList::MatchDevices(const std::vector<THidDeviceIdentity>& present) {
-    PlaceDevices(DevicePlaces(), present);
+    present_ = present;
+    NumberIdenticalDevices(present_);
+    PlaceDevices(DevicePlaces(), present_);
 }
 
 std::vector<THidDevicePlace> THidActionList::DevicePlaces() {
@@ -235,6 +237,22 @@ void THidActionList::AssignActions(const THidActionList& source) {
         }
     }
     actions_ = std::move(copy);
+}
+
+void THidActionList::KeepIdentifiedDevices(const THidActionList& source) {
+    for (const auto& action : actions_) {
+        if (!action->Device.Path.empty())
+            continue;
+        for (const auto& known : source.actions_) {
+            if (known->Device.Path.empty() || known->DeviceAway ||
+                known->DeviceIndex != action->DeviceIndex ||
+                known->ActionType != action->ActionType || known->PressCode != action->PressCode ||
+                known->ReleaseCode != action->ReleaseCode)
+                continue;
+            action->Device = known->Device;
+            break;
+        }
+    }
 }
 
 bool THidProcessor::SupportsAction(std::uint8_t type) const {
@@ -430,6 +448,7 @@ void THidProcessor::CompleteBurst(const THidBurst& burst, std::int32_t device) {
         CompleteTap(burst, device);
         return;
     }
+    IdentifyDevice(*action, device);
     // An action loaded without its bytes learns them here, and ends at once from its next burst.
     if (burst.Kept()) {
         const bool release = action->AwaitsRelease();
@@ -463,6 +482,7 @@ void THidProcessor::CompleteTap(const THidBurst& burst, std::int32_t device) {
         });
         if (action == nullptr)
             continue;
+        IdentifyDevice(*action, device);
         if (action->PressCode == press && action->ReleaseCode == release) {
             KeepBurstBytes(action->PressBytes, bytes.first(cut));
             KeepBurstBytes(action->ReleaseBytes, bytes.subspan(cut));
@@ -479,7 +499,22 @@ void THidProcessor::CompleteTap(const THidBurst& burst, std::int32_t device) {
 }
 
 void THidProcessor::CompleteBurst(std::uint32_t code, std::int32_t device) {
-    RunAction(FindAction(code, device));
+    THidAction* action = FindAction(code, device);
+    if (action != nullptr)
+        IdentifyDevice(*action, device);
+    RunAction(action);
+}
+
+void THidProcessor::IdentifyDevice(const THidAction& action, std::int32_t device) {
+    if (!action.Device.Path.empty() || device < 0 ||
+        static_cast<std::size_t>(device) >= present_.size())
+        return;
+    const THidDeviceIdentity& identity = present_[static_cast<std::size_t>(device)];
+    if (identity.Path.empty())
+        return; // listed but unreadable: nothing to find it again by
+    for (const THidDevicePlace& place : DevicePlaces())
+        if (place.Identity.Path.empty() && place.Index == device)
+            place.Identity = identity;
 }
 
 void THidProcessor::RunAction(THidAction* action) {

@@ -79,6 +79,10 @@ public:
     // This list becomes a copy of `source`: new actions with its types, codes and devices. An
     // action held here hands its hold to the same binding in the copy.
     void AssignActions(const THidActionList& source);
+    // Actions of this copy that know only their position take the device that the same action
+    // (type, codes and position) of `source` has been given since, by a press: the engine goes
+    // on serving while the dialog edits its copy.
+    void KeepIdentifiedDevices(const THidActionList& source);
     // Finds every remembered device again in `present`, the devices listed now (PlaceDevices).
     void MatchDevices(const std::vector<THidDeviceIdentity>& present);
 
@@ -87,6 +91,8 @@ protected:
     // What MatchDevices places: every action's device.
     virtual std::vector<THidDevicePlace> DevicePlaces();
     std::vector<std::unique_ptr<THidAction>> actions_;
+    // The devices the last MatchDevices placed on, numbered: what a position names.
+    std::vector<THidDeviceIdentity> present_;
 };
 
 // The action engine: the ordered list of actions it owns, the device chosen in the configuration
@@ -144,7 +150,8 @@ public:
     // and in Simple mode only among the first actions of their type.
     THidAction* FindAction(std::uint32_t code, std::int32_t device);
     // What a completed burst does: carries out the matching action, and for a repeating action
-    // with a release code toggles between held (repeating) and released.
+    // with a release code toggles between held (repeating) and released. A matching action that
+    // knows only its position learns the device there (IdentifyDevice).
     void CompleteBurst(std::uint32_t code, std::int32_t device);
     // The same for a burst whose bytes may be known. An action that matches and lacks the bytes
     // of that burst keeps them. A burst that matches nothing but is a repeating action's press
@@ -178,6 +185,11 @@ private:
     // `test`: in Simple mode only the first action of each type is served.
     template <class TTest> THidAction* FirstLiveAction(std::int32_t device, TTest&& test) const;
     void RunAction(THidAction* action);
+    // A burst from `device` completed `action`. When the action knows only its position, that
+    // burst is the evidence of which device the position means: the action takes its identity,
+    // and so do the other bindings that know only the same position, the chosen device among
+    // them. From then on they follow that device wherever it is listed, and wait while it is away.
+    void IdentifyDevice(const THidAction& action, std::int32_t device);
     void CompleteTap(const THidBurst& burst, std::int32_t device);
     // Arms the repeat timer for the earliest repeat due, or stops it when none is.
     void ScheduleRepeat();

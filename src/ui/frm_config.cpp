@@ -202,7 +202,7 @@ void TfmConfig::FormShow() {
     CheckDlgButton(Handle(), idQuickResponse, Engine.QuickResponse() ? BST_CHECKED : BST_UNCHECKED);
     pageVisible_[pgHid] = false;
     UpdateTabs();
-    kvDeviceBox1Change();
+    ShowBoxDevice();
     RefreshSimpleLabels();
     // The labels have just added the Simple commands that were missing; the list shows them too.
     if (activePage_ == pgActionsExt)
@@ -219,8 +219,14 @@ void TfmConfig::FormClose(INT_PTR result) {
     portReports_.reset();
     if (result != IDOK)
         return;
-    // Every binding made in the dialog remembers its device, whichever way it was made.
+    // Bindings are placed on the devices listed now. One that knows only its position keeps it
+    // and gets no identity: OK tells nothing of which device it means, and the device at that
+    // position may stand in for one that is away. Learning or choosing a device gave one.
     MatchDevices();
+    // A press while the dialog was open told the engine which device a position means.
+    actions_.KeepIdentifiedDevices(Engine);
+    if (chosen_.Path.empty() && chosenIndex_ == Engine.DeviceIndex() && !Engine.ChosenDeviceAway())
+        chosen_ = Engine.ChosenDevice();
     Engine.SetDeviceIndex(chosenIndex_);
     Engine.SetChosenDevice(chosen_);
     Engine.SetExtendedMode(pageVisible_[pgActionsExt]);

@@ -71,7 +71,10 @@ private:
     void DrawColoredButton(const DRAWITEMSTRUCT& item, COLORREF color);
 
     // The HID page.
+    // The user chose a device, in the box or by Autodetect: the chosen device from now on.
     void kvDeviceBox1Change();
+    // The page and the Simple labels follow the box's device, which nobody chose anew.
+    void ShowBoxDevice();
     void BuildHidTree();
     void ShowNodeInfo();
     void ShowGeneralInfo(const TkvHidDevice& device);

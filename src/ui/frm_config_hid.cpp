@@ -98,6 +98,10 @@ void TfmConfig::kvDeviceBox1Change() {
         chosen_ = PresentDevices(*kvHid1_).at(static_cast<std::size_t>(chosenIndex_));
         chosenAway_ = false;
     }
+    ShowBoxDevice();
+}
+
+void TfmConfig::ShowBoxDevice() {
     BuildHidTree();
     RefreshSimpleLabels();
 }
@@ -245,8 +249,10 @@ void TfmConfig::Autodetect() {
 void TfmConfig::DeviceChange(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!kvHid1_->HandleDeviceChange(message, wParam, lParam))
         return;
+    // Only the position of a choice an older version saved is known, and whatever holds it now
+    // may stand in for a device that is away: it is not taken as chosen.
     MatchDevices();
-    kvDeviceBox1Change();
+    ShowBoxDevice();
     RefreshActionList();
 }
 

@@ -26,9 +26,11 @@ std::string SettingsText() {
 
 TEST_F(EndToEnd, ARemoteIsFoundAgainAfterADeviceIsInsertedBeforeItOrItMovesToAnotherPort) {
     TMessageBoxCatcher okOnConfig;
-    // Saved once by the dialog's OK: from then on the file remembers the devices.
+    // A press tells which device the file's position means, for both buttons there, and the
+    // dialog's OK saves it: from then on the file remembers the device.
     Run(Remote("r") +
-        "bind r next Next\nbind r up Volume Up\nload\nconfig\nquit\n"
+        "bind r next Next\nbind r up Volume Up\nload\nwait 300\npress r next\nexpect Next\n"
+        "config\nquit\n"
         "insert k 0 " +
         Keyboard +
         "\n"
@@ -57,7 +59,8 @@ TEST_F(EndToEnd, TwoIdenticalRemotesKeepTheirOwnButtons) {
         const std::string moves = serials ? "move a\nmove b\n" : "";
         Run(Remote("a", a) + Remote("b", b) +
             "bind a next Next\nbind b next Previous\n"
-            "load\nconfig\nquit\n" +
+            "load\nwait 300\npress a next\nexpect Next\npress b next\nexpect Previous\n"
+            "config\nquit\n" +
             moves + "insert k 0 " + Keyboard +
             "\n"
             "load\npress a next\nexpect Next\npress b next\nexpect Previous\n"
@@ -107,6 +110,29 @@ TEST_F(EndToEnd, AReplugOrAResumeBringsTheRemoteBackByItself) {
          "suspend\nresume\nwait 700\npress r next\nexpect Next\n");
 }
 
+// A file of an older version names the remote by its position only. While the remote is away
+// another device holds that position, which must not take its buttons: not at once, not by an
+// OK in the dialog, not after a restart.
+TEST_F(EndToEnd, ARemoteAwayWhenAnOlderFileIsFirstLoadedIsFoundWhenItComesBack) {
+    const std::string declarations =
+        "device remote name=Remote vid=1209 pid=0001 usagepage=0c usage=01 length=3\n"
+        "device pad name=Touchpad vid=1209 pid=0002 usagepage=0d usage=05 length=3\n"
+        "button remote play 01cd00 release 010000\n"
+        "ini HidIndex=0\nini Mode=0\nbind remote play Play/Pause\n";
+    Run(declarations + "unplug remote\nplaystate 0\nload\nwait 300\n"
+                       "plug remote\nwait 1500\npress remote play\nexpect Play\n");
+
+    TMessageBoxCatcher okOnConfig;
+    Run(declarations + "unplug remote\nplaystate 0\nload\nwait 300\nconfig\n");
+    // Saved as an older version saves it: there is no telling yet which device is the remote.
+    EXPECT_EQ(SettingsText().find("Device="), std::string::npos) << SettingsText();
+    RunMore(*session_, declarations,
+            "quit\nplug remote\nload\nwait 300\npress remote play\nexpect Play\nconfig\n");
+    // Its press told which device it is.
+    EXPECT_NE(SettingsText().find("Action00Device=1209,0001,"), std::string::npos)
+        << SettingsText();
+}
+
 // What a user does while the configuration dialog is open: one step per tick of a timer that
 // the dialog's modal loop serves.
 std::vector<std::function<void()>> dialogSteps;
@@ -135,15 +161,15 @@ TEST_F(EndToEnd, AReplugWhileTheConfigurationDialogIsOpenIsFollowedByBoth) {
     TSimBus& bus = bus_->Bus();
     const int remote = bus_->BusId(0);
     dialogSteps = {[&] { bus.Unplug(remote); },
-             [&] { bus.Plug(remote); },
-             [&] {},
-             [&] {
-                 // A press of Next: its report and the release report.
-                 bus.SendInput(remote, {0x01, 0xb5, 0x00});
-                 bus.SendInput(remote, {0x01, 0x00, 0x00}, std::chrono::milliseconds(20));
-             },
-             [&] {},
-             [&] { EnumThreadWindows(GetCurrentThreadId(), PressOkOnConfig, 0); }};
+                   [&] { bus.Plug(remote); },
+                   [&] {},
+                   [&] {
+                       // A press of Next: its report and the release report.
+                       bus.SendInput(remote, {0x01, 0xb5, 0x00});
+                       bus.SendInput(remote, {0x01, 0x00, 0x00}, std::chrono::milliseconds(20));
+                   },
+                   [&] {},
+                   [&] { EnumThreadWindows(GetCurrentThreadId(), PressOkOnConfig, 0); }};
     const UINT_PTR timer = SetTimer(nullptr, 0, 400, RunDialogStep);
     session_->Run(ParseHostScript("config\n"));
     KillTimer(nullptr, timer);

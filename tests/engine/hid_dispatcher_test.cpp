@@ -76,6 +76,10 @@ TEST_F(THidPortDispatcherTest, ARemoteThatComesBackIsOpenedAgainEvenIfItRefusesA
     THidAction& next = engine_->Bind(atNext, Code({'n'}), 2);
     engine_->OpenDevices();
     ASSERT_EQ(Ports().DeviceHandlerCount(), 1);
+    // Bound by position only, the press makes this remote the one the action waits for.
+    Receive(Handler(0), {'n'});
+    ASSERT_TRUE(PumpUntil([&] { return engine_->Executed.size() == 1; }));
+    EXPECT_EQ(next.Device.Path, bus_.DevicePath(remote));
 
     // Unplugged: the port closes itself, the refresh drops it, the action waits.
     bus_.Unplug(remote);
@@ -97,7 +101,7 @@ TEST_F(THidPortDispatcherTest, ARemoteThatComesBackIsOpenedAgainEvenIfItRefusesA
     EXPECT_EQ(Handler(0).Path, bus_.DevicePath(remote));
 
     Receive(Handler(0), {'n'});
-    EXPECT_TRUE(PumpUntil([&] { return engine_->Executed.size() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return engine_->Executed.size() == 2; }));
     // Nothing is left armed once every device is served.
     EXPECT_FALSE(Ports().RefreshTimer().Enabled());
 }
