@@ -2,7 +2,8 @@
 ; defines: VERSION (four numbers), DLL (the file to install), OUTFILE, PUBLISHER, URL, and AMD64
 ; in 64-bit test trees, where no 32-bit program can run.
 ;
-; Silent use: setup.exe /S [/D=<player folder>]; the uninstaller takes /S and /REMOVESETTINGS.
+; Silent use: setup.exe /S [/D=<player folder>]; the uninstaller takes /S and /REMOVESETTINGS, and
+; /FROMPLAYER when the plug-in's uninstall hook starts it from the player.
 ; Exit codes: 0 installed, 2 no player in the folder, 3 the installed plug-in stayed in use (its
 ; player did not close, or another program holds it).
 
@@ -51,6 +52,7 @@ ComponentText "Uninstall trelvon ${VERSION} from the Winamp folder $INSTDIR. You
 
 Var PlayerWindow
 Var PlayerProcess
+Var FromPlayer
 
 Page directory
 Page instfiles
@@ -288,11 +290,32 @@ Section "trelvon"
     WriteRegDWORD HKLM "${ENTRY}" "EstimatedSize" $0
 SectionEnd
 
+; Started by the player's uninstall hook, the uninstaller must not close the player: the player
+; frees the plug-in and deletes it itself once the hook has returned. Waits for that, 10 s at
+; most; a plug-in still loaded then is deleted at the next restart of Windows.
+Function un.AwaitPlayerRelease
+    StrCpy $1 0
+    ${DoWhile} ${FileExists} "$INSTDIR\${PLUGIN}"
+        Call un.PluginInUse
+        Pop $0
+        ${If} $0 = 0
+            ; Freed: a moment for the player's own delete, which would fail after ours.
+            Sleep 500
+            ${ExitDo}
+        ${EndIf}
+        IntOp $1 $1 + 1
+        ${IfThen} $1 > 40 ${|} ${ExitDo} ${|}
+        Sleep 250
+    ${Loop}
+FunctionEnd
+
 Section "-un.trelvon"
-    Call un.ClosePlayer
-    Delete "$INSTDIR\${PLUGIN}"
-    Delete "$INSTDIR\${UNINSTALLER}"
-    DeleteRegKey HKLM "${ENTRY}"
+    ${If} $FromPlayer = 1
+        Call un.AwaitPlayerRelease
+    ${Else}
+        Call un.ClosePlayer
+    ${EndIf}
+    Delete /REBOOTOK "$INSTDIR\${PLUGIN}"
 SectionEnd
 
 ; Unticked unless the uninstaller runs with /REMOVESETTINGS.
@@ -302,11 +325,24 @@ Section /o "un.Also remove my settings" RemoveSettings
     RMDir "$LOCALAPPDATA\HID-Plugin"
 SectionEnd
 
+; Last: until everything else is done, the entry can start the uninstaller again.
+Section "-un.entry"
+    Delete "$INSTDIR\${UNINSTALLER}"
+    DeleteRegKey HKLM "${ENTRY}"
+SectionEnd
+
 Function un.onInit
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/REMOVESETTINGS" $1
     ${IfNot} ${Errors}
         SectionSetFlags ${RemoveSettings} ${SF_SELECTED}
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $0 "/FROMPLAYER" $1
+    ${If} ${Errors}
+        StrCpy $FromPlayer 0
+    ${Else}
+        StrCpy $FromPlayer 1
     ${EndIf}
 FunctionEnd

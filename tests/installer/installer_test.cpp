@@ -299,6 +299,29 @@ TEST_F(Installer, UninstallRemovesDllAndEntryAndTheSettingsOnlyWhenAsked) {
     EXPECT_FALSE(Exists(HostSettingsPath()));
 }
 
+TEST_F(Installer, UninstallFromThePlayerRemovesTheEntryTheUninstallerAndTheDll) {
+    const std::string script = TestFile("uninstall.script");
+    for (const char* answer : {"no", "yes"}) {
+        SCOPED_TRACE(answer);
+        ASSERT_EQ(Setup(" /D=" + folder_), 0u);
+        WriteSettings("Mode=0\r\n");
+        std::ofstream(script) << "answer " << answer << "\nload " << Plugin() << "\nuninstall\n";
+        TChild player;
+        Start(player, '"' + folder_ + "\\winamp.exe\" --script \"" + script + '"');
+        ASSERT_EQ(player.Wait(), 0u) << player.ReadOutput();
+        EXPECT_THAT(player.ReadOutput(), HasSubstr("uninstall() returned 1"));
+        // The uninstaller goes on after the player; removing the entry is its last step.
+        for (int i = 0; i < 200 && Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayName") != "(none)";
+             ++i)
+            Sleep(100);
+        EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayName"), "(none)");
+        EXPECT_FALSE(Exists(folder_ + "\\uninstall_trelvon.exe"));
+        EXPECT_FALSE(Exists(Plugin()));
+        EXPECT_EQ(Exists(HostSettingsPath()), std::string(answer) == "no");
+    }
+    DeleteFileA(script.c_str());
+}
+
 TEST_F(Installer, RefusesAFolderWithoutThePlayerInSilentMode) {
     DeleteFileA((folder_ + "\\winamp.exe").c_str());
     EXPECT_NE(Setup(" /D=" + folder_), 0u);
