@@ -2,8 +2,10 @@
 ; defines: VERSION (four numbers), DLL (the file to install), OUTFILE, PUBLISHER, URL, and AMD64
 ; in 64-bit test trees, where no 32-bit program can run.
 ;
-; Silent use: setup.exe /S [/D=<player folder>]; the uninstaller takes /S and /REMOVESETTINGS.
-; Exit codes: 0 installed, 2 no player in the folder, 3 the running player did not close.
+; Silent use: setup.exe /S [/D=<player folder>]; the uninstaller takes /S and /REMOVESETTINGS, and
+; /FROMPLAYER when the plug-in's uninstall hook starts it from the player.
+; Exit codes: 0 installed, 2 no player in the folder, 3 the installed plug-in stayed in use (its
+; player did not close, or another program holds it).
 
 !ifdef AMD64
 Target amd64-unicode
@@ -18,6 +20,7 @@ Target x86-unicode
 
 !define PLAYER_EXE "winamp.exe"
 !define PLAYER_CLASS "Winamp v1.x"
+!define PLUGIN "Plugins\gen_trelvon.dll"
 !define UNINSTALLER "uninstall_trelvon.exe"
 !define ENTRY "Software\Microsoft\Windows\CurrentVersion\Uninstall\trelvon"
 !define PLAYER_ENTRY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp"
@@ -46,6 +49,10 @@ Winamp. Choose the folder that holds ${PLAYER_EXE}; Install stays disabled until
 "Winamp folder"
 ComponentText "Uninstall trelvon ${VERSION} from the Winamp folder $INSTDIR. Your settings \
 (kvhid.ini) stay unless you tick the box."
+
+Var PlayerWindow
+Var PlayerProcess
+Var FromPlayer
 
 Page directory
 Page instfiles
@@ -106,41 +113,131 @@ Function FindPlayerFolder
     Exch $0
 FunctionEnd
 
-; Closes a running player after asking, and waits for its process to end: on Windows a loaded
-; plug-in cannot be replaced or deleted. Quits with exit code 3 when the player stays.
+; Pushes 1 when a program has the installed plug-in loaded, else 0. Windows refuses to open a
+; mapped image for writing; a rename would not tell, as a loaded DLL can be renamed. Something
+; else holding the file without letting others write counts as a user too: it would keep the
+; file from being replaced all the same.
+!macro PLUGIN_IN_USE UN
+Function ${UN}PluginInUse
+    Push $0
+    Push $1
+    ; GENERIC_WRITE, sharing read, write and delete, OPEN_EXISTING
+    System::Call "kernel32::CreateFileW(w '$INSTDIR\${PLUGIN}', i 0x40000000, i 7, p 0, i 3, \
+i 0, p 0) p .r0 ?e"
+    Pop $1
+    ${If} $1 = 32 ; ERROR_SHARING_VIOLATION
+        StrCpy $1 1
+    ${Else}
+        ${IfThen} $0 P<> -1 ${|} System::Call "kernel32::CloseHandle(p r0)" ${|}
+        StrCpy $1 0
+    ${EndIf}
+    Pop $0
+    Exch $1
+FunctionEnd
+!macroend
+!insertmacro PLUGIN_IN_USE ""
+!insertmacro PLUGIN_IN_USE "un."
+
+; $0 is a file name; sets it to its long form where the file exists, so that a short name
+; compares equal.
+!macro LONG_NAME UN
+Function ${UN}LongName
+    Push $1
+    Push $2
+    System::Call "kernel32::GetLongPathNameW(w r0, w .r1, i ${NSIS_MAX_STRLEN}) i .r2"
+    ${If} $2 > 0
+    ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+        StrCpy $0 $1
+    ${EndIf}
+    Pop $2
+    Pop $1
+FunctionEnd
+!macroend
+!insertmacro LONG_NAME ""
+!insertmacro LONG_NAME "un."
+
+; Sets $PlayerWindow to a window of the player whose program is $INSTDIR\winamp.exe, and
+; $PlayerProcess to a handle of that process that can be waited on; 0 and 0 when none runs.
+; Other programs make windows of that class too: a copy of the player in another folder, or a
+; program that mimics it for other plug-ins. They are left alone.
+!macro FIND_PLAYER UN
+Function ${UN}FindPlayer
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    StrCpy $0 "$INSTDIR\${PLAYER_EXE}"
+    Call ${UN}LongName
+    StrCpy $3 $0
+    StrCpy $PlayerWindow 0
+    ${Do}
+        FindWindow $PlayerWindow "${PLAYER_CLASS}" "" 0 $PlayerWindow
+        ${IfThen} $PlayerWindow = 0 ${|} ${ExitDo} ${|}
+        System::Call "user32::GetWindowThreadProcessId(p $PlayerWindow, *i .r1)"
+        ; PROCESS_QUERY_LIMITED_INFORMATION and SYNCHRONIZE; Windows XP knows only
+        ; PROCESS_QUERY_INFORMATION with PROCESS_VM_READ, and names the program through psapi.
+        System::Call "kernel32::OpenProcess(i 0x101000, i 0, i r1) p .s"
+        Pop $PlayerProcess
+        ${If} $PlayerProcess P= 0
+            System::Call "kernel32::OpenProcess(i 0x100410, i 0, i r1) p .s"
+            Pop $PlayerProcess
+        ${EndIf}
+        ${If} $PlayerProcess P<> 0
+            System::Call "kernel32::QueryFullProcessImageNameW(p $PlayerProcess, i 0, w .r0, \
+*i ${NSIS_MAX_STRLEN}) i .r2"
+            ${If} $2 == "error"
+                System::Call "psapi::GetModuleFileNameExW(p $PlayerProcess, p 0, w .r0, \
+i ${NSIS_MAX_STRLEN}) i .r2"
+            ${EndIf}
+            ${If} $2 != "error"
+            ${AndIf} $2 != 0
+                Call ${UN}LongName
+                ; Case-insensitive, as the file system is.
+                ${IfThen} $0 == $3 ${|} ${ExitDo} ${|}
+            ${EndIf}
+            System::Call "kernel32::CloseHandle(p $PlayerProcess)"
+            StrCpy $PlayerProcess 0
+        ${EndIf}
+    ${Loop}
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+!macroend
+!insertmacro FIND_PLAYER ""
+!insertmacro FIND_PLAYER "un."
+
+; On Windows a loaded plug-in cannot be replaced or deleted. When the installed one is in use,
+; closes the player of this folder after asking and waits for it to end. Quits with exit code 3
+; when the plug-in stays in use: the player did not close, or another program holds it.
 !macro CLOSE_PLAYER UN
 Function ${UN}ClosePlayer
-    FindWindow $0 "${PLAYER_CLASS}"
-    ${If} $0 == 0
+    Call ${UN}PluginInUse
+    Pop $0
+    ${If} $0 = 0
         Return
+    ${EndIf}
+    Call ${UN}FindPlayer
+    ${If} $PlayerWindow = 0
+        MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${PLUGIN} is in use by another program, so \
+nothing was changed. Close that program and run this again." /SD IDOK
+        SetErrorLevel 3
+        Quit
     ${EndIf}
     MessageBox MB_OKCANCEL|MB_ICONQUESTION "Winamp is running. It must close so that the plug-in \
 can be replaced or removed, and is not restarted afterwards.$\n$\nClose Winamp now?" \
         /SD IDOK IDOK close
+    System::Call "kernel32::CloseHandle(p $PlayerProcess)"
     SetErrorLevel 3
     Quit
 close:
-    System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1)"
-    ; SYNCHRONIZE: enough to wait for the process.
-    System::Call "kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2"
-    SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
-    ${If} $2 P<> 0
-        System::Call "kernel32::WaitForSingleObject(p r2, i 15000) i .r3"
-        System::Call "kernel32::CloseHandle(p r2)"
-    ${Else}
-        ; Without access to the process its window is the sign of life, for up to 15 s.
-        StrCpy $3 1
-        StrCpy $4 0
-    wait:
-        IsWindow $0 0 gone
-        IntOp $4 $4 + 1
-        Sleep 250
-        IntCmp $4 60 waited wait waited
-    gone:
-        StrCpy $3 0
-    waited:
-    ${EndIf}
-    ${If} $3 != 0
+    SendMessage $PlayerWindow ${WM_CLOSE} 0 0 /TIMEOUT=5000
+    System::Call "kernel32::WaitForSingleObject(p $PlayerProcess, i 15000)"
+    System::Call "kernel32::CloseHandle(p $PlayerProcess)"
+    Call ${UN}PluginInUse
+    Pop $0
+    ${If} $0 <> 0
         MessageBox MB_OK|MB_ICONSTOP "Winamp did not close, so nothing was changed. Close it and \
 run this again." /SD IDOK
         SetErrorLevel 3
@@ -193,11 +290,32 @@ Section "trelvon"
     WriteRegDWORD HKLM "${ENTRY}" "EstimatedSize" $0
 SectionEnd
 
+; Started by the player's uninstall hook, the uninstaller must not close the player: the player
+; frees the plug-in and deletes it itself once the hook has returned. Waits for that, 10 s at
+; most; a plug-in still loaded then is deleted at the next restart of Windows.
+Function un.AwaitPlayerRelease
+    StrCpy $1 0
+    ${DoWhile} ${FileExists} "$INSTDIR\${PLUGIN}"
+        Call un.PluginInUse
+        Pop $0
+        ${If} $0 = 0
+            ; Freed: a moment for the player's own delete, which would fail after ours.
+            Sleep 500
+            ${ExitDo}
+        ${EndIf}
+        IntOp $1 $1 + 1
+        ${IfThen} $1 > 40 ${|} ${ExitDo} ${|}
+        Sleep 250
+    ${Loop}
+FunctionEnd
+
 Section "-un.trelvon"
-    Call un.ClosePlayer
-    Delete "$INSTDIR\Plugins\gen_trelvon.dll"
-    Delete "$INSTDIR\${UNINSTALLER}"
-    DeleteRegKey HKLM "${ENTRY}"
+    ${If} $FromPlayer = 1
+        Call un.AwaitPlayerRelease
+    ${Else}
+        Call un.ClosePlayer
+    ${EndIf}
+    Delete /REBOOTOK "$INSTDIR\${PLUGIN}"
 SectionEnd
 
 ; Unticked unless the uninstaller runs with /REMOVESETTINGS.
@@ -207,11 +325,24 @@ Section /o "un.Also remove my settings" RemoveSettings
     RMDir "$LOCALAPPDATA\HID-Plugin"
 SectionEnd
 
+; Last: until everything else is done, the entry can start the uninstaller again.
+Section "-un.entry"
+    Delete "$INSTDIR\${UNINSTALLER}"
+    DeleteRegKey HKLM "${ENTRY}"
+SectionEnd
+
 Function un.onInit
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/REMOVESETTINGS" $1
     ${IfNot} ${Errors}
         SectionSetFlags ${RemoveSettings} ${SF_SELECTED}
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $0 "/FROMPLAYER" $1
+    ${If} ${Errors}
+        StrCpy $FromPlayer 0
+    ${Else}
+        StrCpy $FromPlayer 1
     ${EndIf}
 FunctionEnd

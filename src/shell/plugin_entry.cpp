@@ -1,6 +1,9 @@
 #include "shell/plugin_entry.h"
 
+#include <shellapi.h>
+
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -131,6 +134,47 @@ void RemoveSettings() {
         RemoveDirectoryW(WideFromUtf8(path.substr(0, folderEnd)).c_str());
 }
 
+// The installer puts the DLL at <player>\Plugins\gen_trelvon.dll and its uninstaller at
+// <player>\uninstall_trelvon.exe. The uninstaller when this DLL is the one it installed and it
+// is still there; empty for a DLL copied by hand.
+std::wstring InstalledUninstaller() {
+    wchar_t module[4096];
+    const DWORD length =
+        GetModuleFileNameW(PluginModule(), module, static_cast<DWORD>(std::size(module)));
+    if (length == 0 || length >= std::size(module))
+        return {};
+    const std::wstring path(module, length);
+    const std::wstring installed = L"\\Plugins\\gen_trelvon.dll";
+    if (path.size() <= installed.size() ||
+        lstrcmpiW(path.c_str() + path.size() - installed.size(), installed.c_str()) != 0)
+        return {};
+    const std::wstring uninstaller =
+        path.substr(0, path.size() - installed.size()) + L"\\uninstall_trelvon.exe";
+    const DWORD attributes = GetFileAttributesW(uninstaller.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return {};
+    return uninstaller;
+}
+
+// The player, which runs without elevation, cannot remove the installed-programs entry; the
+// uninstaller asks for elevation by its manifest, which ShellExecuteEx honours. It is not waited
+// for: it waits itself until the player has freed and deleted this DLL. /FROMPLAYER tells it not
+// to close the player that started it. The settings are not its business here: the hook has
+// dealt with them in the user's own profile, which an uninstaller elevated as another account
+// would not see.
+void StartUninstaller(const std::wstring& uninstaller, HWND parent) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // The player frees this DLL right after the hook returns: nothing of the call may be left
+    // running in it. A refused elevation needs no error box of the shell's either.
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = parent;
+    info.lpFile = uninstaller.c_str();
+    info.lpParameters = L"/S /FROMPLAYER";
+    info.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&info);
+}
+
 } // namespace
 
 void SetPluginModule(HINSTANCE module) {
@@ -164,6 +208,15 @@ extern "C" int winampUninstallPlugin(HINSTANCE, HWND parent, int) {
     } catch (...) {
         // The DLL goes either way; a settings file left behind is harmless.
     }
+    try {
+        const std::wstring uninstaller = InstalledUninstaller();
+        if (!uninstaller.empty())
+            StartUninstaller(uninstaller, parent);
+    } catch (...) {
+        // Without it the player still removes the DLL; the entry stays for the uninstaller.
+    }
+    // Either way the player frees and deletes the DLL at once; an uninstaller that finds it gone
+    // has nothing left to wait for.
     return GEN_PLUGIN_UNINSTALL_NOW;
 }
 

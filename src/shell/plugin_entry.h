@@ -13,8 +13,10 @@ HINSTANCE PluginModule();
 // three entry points filled in. cdecl, exported undecorated.
 extern "C" __declspec(dllexport) winampGeneralPurposePlugin* winampGetGeneralPurposePlugin();
 
-// The player's uninstall hook. Asks whether to remove kvhid.ini too, then lets the player quit,
-// free and delete the DLL at once (GEN_PLUGIN_UNINSTALL_NOW). cdecl, exported undecorated.
+// The player's uninstall hook. Asks whether to remove kvhid.ini too; when the installer put this
+// DLL there, starts its uninstaller to remove the installed-programs entry and itself; then lets
+// the player quit, free and delete the DLL at once (GEN_PLUGIN_UNINSTALL_NOW). cdecl, exported
+// undecorated.
 extern "C" __declspec(dllexport) int winampUninstallPlugin(HINSTANCE module, HWND parent,
                                                            int param);
 

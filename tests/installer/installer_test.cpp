@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_log.h"
 #include "host/host_script.h"
-#include "host/player_window.h"
 #include "shell/test_files.h"
 
 using testing::HasSubstr;
@@ -63,6 +61,8 @@ struct TChild {
     ~TChild() {
         if (Process.hProcess != nullptr) {
             TerminateProcess(Process.hProcess, 1);
+            // Its program file can be deleted only once it has gone.
+            WaitForSingleObject(Process.hProcess, 5000);
             CloseHandle(Process.hProcess);
             CloseHandle(Process.hThread);
         }
@@ -112,6 +112,32 @@ void Start(TChild& child, std::string commandLine) {
     ASSERT_TRUE(started) << commandLine << " (error " << error << ")";
 }
 
+// A player stand-in's window, once it has made one.
+HWND WindowOf(const TChild& child) {
+    for (int i = 0; i < 200; ++i, Sleep(50))
+        for (HWND window = nullptr;
+             (window = FindWindowExA(nullptr, window, "Winamp v1.x", nullptr)) != nullptr;) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == child.Process.dwProcessId)
+                return window;
+        }
+    return nullptr;
+}
+
+// Until a program has the DLL loaded: a mapped image cannot be opened for writing.
+bool AwaitLoaded(const std::string& dll) {
+    for (int i = 0; i < 200; ++i, Sleep(50)) {
+        const HANDLE file =
+            CreateFileA(dll.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+            return true;
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    return false;
+}
+
 DWORD RunProgram(const std::string& commandLine) {
     TChild child;
     Start(child, commandLine);
@@ -132,11 +158,26 @@ protected:
             RegDeleteKeyA(root, kPlayerEntry);
         RegDeleteKeyA(HKEY_CURRENT_USER, kPlayerKey);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEntry);
-        for (const std::string& name : {Plugin(), folder_ + "\\uninstall_trelvon.exe",
-                                        folder_ + "\\winamp.exe", HostSettingsPath()})
+        for (const std::string& name :
+             {Plugin(), folder_ + "\\uninstall_trelvon.exe", folder_ + "\\winamp.exe",
+              other_ + "\\winamp.exe", HostSettingsPath()})
             DeleteFileA(name.c_str());
         RemoveDirectoryA((folder_ + "\\Plugins").c_str());
         RemoveDirectoryA(folder_.c_str());
+        RemoveDirectoryA(other_.c_str());
+    }
+
+    // A player of the folder, with --folder and the options given; returns once its window is
+    // there.
+    void StartPlayer(TChild& player, const std::string& folder, const std::string& options = {}) {
+        Start(player, '"' + folder + "\\winamp.exe\" --folder \"" + folder + "\"" + options);
+        ASSERT_NE(WindowOf(player), nullptr) << "the player did not start";
+    }
+    // A second copy of the player, in a folder of its own.
+    void StartOtherPlayer(TChild& player) {
+        CreateDirectoryA(other_.c_str(), nullptr);
+        CopyFileA(TestFile("trelvon_host.exe").c_str(), (other_ + "\\winamp.exe").c_str(), FALSE);
+        StartPlayer(player, other_);
     }
 
     // Silent, as scripted installs run it; the folder comes from /D= or the registry.
@@ -158,6 +199,7 @@ protected:
     }
 
     const std::string folder_ = TestFile("player");
+    const std::string other_ = TestFile("other player");
 };
 
 TEST_F(Installer, FindsThePlayerThroughEachOfItsRegistryEntries) {
@@ -192,7 +234,11 @@ TEST_F(Installer, FindsThePlayerThroughEachOfItsRegistryEntries) {
 
 TEST_F(Installer, FreshInstallListsTheProgramAndThePlayerLoadsThePlugin) {
     SetValue(HKEY_CURRENT_USER, kPlayerKey, nullptr, folder_);
+    // Without the plug-in loaded, the running player need not close.
+    TChild running;
+    StartPlayer(running, folder_);
     ASSERT_EQ(Setup(), 0u);
+    EXPECT_EQ(running.Wait(0), STILL_ACTIVE) << "the player was closed";
     EXPECT_EQ(FileBytes(Plugin()), FileBytes(TestFile("gen_trelvon.dll")));
     EXPECT_THAT(Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayName"), HasSubstr(TRELVON_VERSION));
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayVersion"), TRELVON_VERSION);
@@ -207,39 +253,35 @@ TEST_F(Installer, FreshInstallListsTheProgramAndThePlayerLoadsThePlugin) {
                 HasSubstr("loaded " + Plugin() + ": Quorivex HID Plugin v" TRELVON_VERSION));
 }
 
-TEST_F(Installer, UpgradeClosesTheRunningPlayerReplacesTheDllAndKeepsTheSettings) {
+TEST_F(Installer, UpgradeClosesOnlyThePlayerOfItsFolderAndKeepsTheSettings) {
     // The older version: any plug-in the player loads and keeps loaded.
     CreateDirectoryA((folder_ + "\\Plugins").c_str(), nullptr);
     ASSERT_TRUE(CopyFileA(TestFile("gen_fake.dll").c_str(), Plugin().c_str(), FALSE));
     WriteSettings("HidIndex=0\r\nMode=-1\r\n");
     TChild player;
-    Start(player, '"' + folder_ + "\\winamp.exe\" --folder " + folder_);
-    for (int i = 0; i < 200 && FindWindowA("Winamp v1.x", nullptr) == nullptr; ++i)
-        Sleep(50);
-    ASSERT_NE(FindWindowA("Winamp v1.x", nullptr), nullptr) << "the player did not start";
+    StartPlayer(player, folder_);
+    ASSERT_TRUE(AwaitLoaded(Plugin()));
+    // Started later, its window is found first.
+    TChild other;
+    StartOtherPlayer(other);
 
     EXPECT_EQ(Setup(" /D=" + folder_), 0u);
-    EXPECT_EQ(player.Wait(0), 0u) << "the player still runs";
+    ASSERT_EQ(player.Wait(0), 0u) << "the player still runs";
     EXPECT_THAT(player.ReadOutput(), HasSubstr("quit()"));
+    EXPECT_EQ(other.Wait(0), STILL_ACTIVE) << "the other folder's player was closed";
     EXPECT_EQ(FileBytes(Plugin()), FileBytes(TestFile("gen_trelvon.dll")));
     EXPECT_EQ(FileBytes(HostSettingsPath()), "HidIndex=0\r\nMode=-1\r\n");
 }
 
 TEST_F(Installer, StopsWithoutCopyingWhenThePlayerDoesNotClose) {
-    THostLog log;
-    TPlayerWindow player(log); // hears the request to close and stays
-    TChild setup;
-    Start(setup, '"' + TestFile("trelvon-" TRELVON_VERSION "-setup.exe") + "\" /S /D=" + folder_);
-    // Served meanwhile, as a player would, so that the request is heard; the installer then
-    // waits 15 s for this process to end.
-    while (MsgWaitForMultipleObjects(1, &setup.Process.hProcess, FALSE, 60000, QS_ALLINPUT) ==
-           WAIT_OBJECT_0 + 1) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    EXPECT_EQ(setup.Wait(0), 3u);
-    EXPECT_FALSE(Exists(Plugin()));
+    CreateDirectoryA((folder_ + "\\Plugins").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(TestFile("gen_fake.dll").c_str(), Plugin().c_str(), FALSE));
+    TChild player;
+    StartPlayer(player, folder_, " --stay --run 60000");
+    ASSERT_TRUE(AwaitLoaded(Plugin()));
+    // The installer waits 15 s for the player to end.
+    EXPECT_EQ(Setup(" /D=" + folder_), 3u);
+    EXPECT_EQ(FileBytes(Plugin()), FileBytes(TestFile("gen_fake.dll")));
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayName"), "(none)");
 }
 
@@ -255,6 +297,29 @@ TEST_F(Installer, UninstallRemovesDllAndEntryAndTheSettingsOnlyWhenAsked) {
     EXPECT_EQ(Uninstall(" /REMOVESETTINGS"), 0u);
     EXPECT_FALSE(Exists(Plugin()));
     EXPECT_FALSE(Exists(HostSettingsPath()));
+}
+
+TEST_F(Installer, UninstallFromThePlayerRemovesTheEntryTheUninstallerAndTheDll) {
+    const std::string script = TestFile("uninstall.script");
+    for (const char* answer : {"no", "yes"}) {
+        SCOPED_TRACE(answer);
+        ASSERT_EQ(Setup(" /D=" + folder_), 0u);
+        WriteSettings("Mode=0\r\n");
+        std::ofstream(script) << "answer " << answer << "\nload " << Plugin() << "\nuninstall\n";
+        TChild player;
+        Start(player, '"' + folder_ + "\\winamp.exe\" --script \"" + script + '"');
+        ASSERT_EQ(player.Wait(), 0u) << player.ReadOutput();
+        EXPECT_THAT(player.ReadOutput(), HasSubstr("uninstall() returned 1"));
+        // The uninstaller goes on after the player; removing the entry is its last step.
+        for (int i = 0; i < 200 && Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayName") != "(none)";
+             ++i)
+            Sleep(100);
+        EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kEntry, "DisplayName"), "(none)");
+        EXPECT_FALSE(Exists(folder_ + "\\uninstall_trelvon.exe"));
+        EXPECT_FALSE(Exists(Plugin()));
+        EXPECT_EQ(Exists(HostSettingsPath()), std::string(answer) == "no");
+    }
+    DeleteFileA(script.c_str());
 }
 
 TEST_F(Installer, RefusesAFolderWithoutThePlayerInSilentMode) {

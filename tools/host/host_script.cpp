@@ -39,8 +39,12 @@ const TVerb Verbs[] = {
     {"insert", TKind::Insert},       {"move", TKind::Move},
     {"suspend", TKind::Suspend},     {"resume", TKind::Resume},
     {"expect", TKind::Expect},       {"spacing", TKind::Spacing},
-    {"silence", TKind::Silence},
+    {"silence", TKind::Silence},     {"answer", TKind::Answer},
 };
+
+// The buttons an `answer` step names.
+const std::map<std::string, int> AnswerButtons = {
+    {"ok", IDOK}, {"cancel", IDCANCEL}, {"yes", IDYES}, {"no", IDNO}};
 
 // What a simulated device sends unless its declaration says otherwise.
 constexpr std::size_t DefaultReportLength = 8;
@@ -193,6 +197,15 @@ private:
             CheckWordCount(words, 1, SIZE_MAX);
             step.Text = RestOfLine(line);
             break;
+        case TKind::Answer: {
+            CheckWordCount(words, 1, 1);
+            const auto button = AnswerButtons.find(words[0]);
+            if (button == AnswerButtons.end())
+                Fail("answer takes ok, cancel, yes or no");
+            step.Text = words[0];
+            step.Number = button->second;
+            break;
+        }
         }
         steps_.push_back(std::move(step));
     }
@@ -379,6 +392,64 @@ int HostActionType(const std::string& name) {
     return -1;
 }
 
+// While it lives, every message box its thread shows is logged with its text and answered at once
+// with the button of the latest `answer` step.
+class THostBoxAnswer {
+public:
+    explicit THostBoxAnswer(THostLog& log) : log_(log) {
+        hook_ = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+        if (hook_ == nullptr)
+            throw EkvError("SetWindowsHookEx failed with error " + std::to_string(GetLastError()));
+        Current() = this;
+    }
+    ~THostBoxAnswer() {
+        UnhookWindowsHookEx(hook_);
+        Current() = nullptr;
+    }
+    THostBoxAnswer(const THostBoxAnswer&) = delete;
+    THostBoxAnswer& operator=(const THostBoxAnswer&) = delete;
+
+    void SetAnswer(int button, std::string name) {
+        button_ = button;
+        name_ = std::move(name);
+    }
+
+private:
+    static THostBoxAnswer*& Current() {
+        static thread_local THostBoxAnswer* current = nullptr;
+        return current;
+    }
+
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        THostBoxAnswer* self = Current();
+        const HWND window = reinterpret_cast<HWND>(wParam);
+        char className[16] = {};
+        if (code == HCBT_ACTIVATE && self != nullptr &&
+            GetClassNameA(window, className, sizeof className) > 0 &&
+            std::string(className) == "#32770") {
+            std::string text;
+            EnumChildWindows(window, &CollectText, reinterpret_cast<LPARAM>(&text));
+            self->log_.Note("message box: " + text + " -> " + self->name_);
+            PostMessageA(window, WM_COMMAND, self->button_, 0);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static BOOL CALLBACK CollectText(HWND child, LPARAM textAddress) {
+        char childClass[16] = {}, childText[512] = {};
+        GetClassNameA(child, childClass, sizeof childClass);
+        GetWindowTextA(child, childText, sizeof childText);
+        if (lstrcmpiA(childClass, "Static") == 0 && childText[0] != 0)
+            *reinterpret_cast<std::string*>(textAddress) += childText;
+        return TRUE;
+    }
+
+    THostLog& log_;
+    HHOOK hook_ = nullptr;
+    int button_ = IDOK;
+    std::string name_ = "ok";
+};
+
 THostSession::THostSession(TPlayerWindow& player, THostLog& log, std::string pluginFileName,
                            THostDeviceDriver* driver)
     : player_(player), log_(log), pluginFileName_(std::move(pluginFileName)), driver_(driver),
@@ -478,6 +549,11 @@ void THostSession::Run(const THostStep& step) {
     case TKind::Silence:
         ExpectSilence(static_cast<DWORD>(step.Number));
         break;
+    case TKind::Answer:
+        if (!boxAnswer_)
+            boxAnswer_ = std::make_unique<THostBoxAnswer>(log_);
+        boxAnswer_->SetAnswer(step.Number, step.Text);
+        break;
     }
 }
 
@@ -502,8 +578,15 @@ void THostSession::Uninstall() {
         return;
     const std::string fileName = plugin_->FileName();
     Unload();
-    if (!DeleteFileA(fileName.c_str()))
-        throw EkvError("cannot delete " + fileName + ": error " + std::to_string(GetLastError()));
+    // The installer's uninstaller, which the hook may have started, deletes the file too once it
+    // is free, and may be first.
+    if (!DeleteFileA(fileName.c_str())) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND)
+            throw EkvError("cannot delete " + fileName + ": error " + std::to_string(error));
+        log_.Note(fileName + " was already deleted");
+        return;
+    }
     log_.Note("deleted " + fileName);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class THostBoxAnswer;
 class THostLog;
 class THostPlugin;
 class TPlayerWindow;
@@ -48,7 +49,10 @@ class TPlayerWindow;
 //   quit                                call quit and free the plug-in
 //   uninstall                           remove the plug-in from the player's preferences:
 //                                       call its uninstall hook; when that allows it, quit,
-//                                       free the plug-in and delete its DLL
+//                                       free the plug-in and delete its DLL (unless it is gone
+//                                       already)
+//   answer <ok|cancel|yes|no>           from here on, every message box is logged with its text
+//                                       and answered at once with that button
 //   playstate <0|1|3>                   the play-state query's answer
 //   fullscreen <0|1>                    the full-screen query's answer
 //   wait <ms>                           serve messages for that long
@@ -95,14 +99,17 @@ struct THostStep {
         Resume,
         Expect,
         Spacing,
-        Silence
+        Silence,
+        Answer
     };
     TKind Kind;
     int Line;
-    std::string Text;                  // ini line, file to load, expected words, device name
+    std::string Text;                  // ini line, file to load, expected words, device name,
+                                       // the answer's button
     std::vector<std::string> Settings; // a device's key=value words
     int Number = 0;                    // play state, full-screen flag, milliseconds, device,
-                                       // resume as new device nodes (1) or not (0)
+                                       // resume as new device nodes (1) or not (0), the
+                                       // answer's button id
     std::vector<THostReport> Reports;  // what press, hold or release sends
     std::string Button;                // the button that press, hold or release works
     std::size_t Position = 0;          // where an inserted device is listed
@@ -160,6 +167,7 @@ private:
     std::string pluginFileName_;
     THostDeviceDriver* driver_;
     std::unique_ptr<THostPlugin> plugin_;
+    std::unique_ptr<THostBoxAnswer> boxAnswer_; // from the first `answer` step on
     std::vector<std::string> settingsLines_;
     bool settingsPending_ = false; // lines came since the file was last written
     DWORD expectTimeout_ = 2000;

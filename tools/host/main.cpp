@@ -1,14 +1,17 @@
 // trelvon_host: plays the player's part for a gen_*.dll plug-in and prints, with the time since
 // start, every command the plug-in sends it.
 //
-//   trelvon_host [--playstate N] [--fullscreen] [--run MS] [--script FILE] [PLUGIN.dll]
-//   trelvon_host [--playstate N] [--fullscreen] [--run MS] --folder PLAYERFOLDER
+//   trelvon_host [--playstate N] [--fullscreen] [--run MS] [--stay] [PLUGIN.dll]
+//   trelvon_host [--playstate N] [--fullscreen] [--script FILE] [PLUGIN.dll]
+//   trelvon_host [--playstate N] [--fullscreen] [--run MS] [--stay] --folder PLAYERFOLDER
 //
 // Without a script the plug-in is loaded, or with --folder every PLAYERFOLDER\Plugins\gen_*.dll
 // as the player loads them, and the host serves messages until Ctrl+C, until it is asked to
-// close or, with --run, for MS milliseconds; then it calls quit and frees each plug-in. A script
-// that declares devices runs them on the simulated HID bus, which needs the bus's library doubles
-// in system32 and WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n (scripts/demo sets both up).
+// close or, with --run, for MS milliseconds; then it calls quit and frees each plug-in. With
+// --stay it hears a request to close and ignores it, as a player that waits for an answer to a
+// question of its own. A script that declares devices runs them on the simulated HID bus, which
+// needs the bus's library doubles in system32 and WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n
+// (scripts/demo sets both up).
 
 #include "framework/kv_error.h"
 #include "host/host_log.h"
@@ -45,6 +48,7 @@ struct TOptions {
     std::string PlayerFolder;
     int PlayState = 0;
     bool FullScreen = false;
+    bool Stay = false;
     long RunMs = -1;
 };
 
@@ -57,6 +61,8 @@ TOptions ParseOptions(int argc, char** argv) {
             options.PlayState = std::atoi(argv[++i]);
         else if (arg == "--fullscreen")
             options.FullScreen = true;
+        else if (arg == "--stay")
+            options.Stay = true;
         else if (arg == "--run" && hasValue)
             options.RunMs = std::atol(argv[++i]);
         else if (arg == "--script" && hasValue)
@@ -67,7 +73,7 @@ TOptions ParseOptions(int argc, char** argv) {
             options.PluginFileName = arg;
         else
             throw EkvError("usage: trelvon_host [--playstate N] [--fullscreen] [--run MS] "
-                           "[--script FILE] [PLUGIN.dll] | --folder PLAYERFOLDER");
+                           "[--stay] [--script FILE] [PLUGIN.dll] | --folder PLAYERFOLDER");
     }
     if (!options.PlayerFolder.empty() &&
         !(options.PluginFileName.empty() && options.ScriptFileName.empty()))
@@ -127,7 +133,8 @@ int Run(const TOptions& options, THostLog& log) {
             plugins.pop_back();
         }
     };
-    UnloadOnClose(player, unloadAll);
+    if (!options.Stay)
+        UnloadOnClose(player, unloadAll);
     for (const std::string& file : files) {
         plugins.push_back(std::make_unique<THostPlugin>(file, player.Handle()));
         log.Note("loaded " + file + ": " + plugins.back()->Description());
