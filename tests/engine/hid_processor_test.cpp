@@ -10,10 +10,10 @@
 
 namespace {
 
-// The player engine's set: everything but Full Screen, Eject, Shuffle and Repeat.
+// The player engine's set: everything but Full Screen.
 class TPlayerLikeProcessor : public THidProcessor {
 public:
-    TPlayerLikeProcessor() { SetSupportedActions(0x27FF); }
+    TPlayerLikeProcessor() { SetSupportedActions(0xF7FF); }
 };
 
 std::string Lines(std::initializer_list<const char*> lines) {
