@@ -18,6 +18,53 @@ constexpr std::size_t kReleaseAt = 9;
 constexpr std::size_t kDeviceAt = 17;
 constexpr std::size_t kCodeDigits = 8;
 
+// The words of kvhid.ini and the names of the commands, by kind; Rate and Menu add their number.
+struct TCommandText {
+    THidCommandKind Kind;
+    std::string_view Word;
+    const char* Name;
+};
+constexpr TCommandText kCommandTexts[] = {
+    {THidCommandKind::StopAfterTrack, "stop-after-track", "Stop after this track"},
+    {THidCommandKind::StopFade, "stop-fade", "Stop with fade-out"},
+    {THidCommandKind::PlaylistStart, "playlist-start", "Start of playlist"},
+    {THidCommandKind::PlaylistEnd, "playlist-end", "End of playlist"},
+    {THidCommandKind::MainWindow, "main-window", "Main window"},
+    {THidCommandKind::PlaylistWindow, "playlist-window", "Playlist editor"},
+    {THidCommandKind::EqualizerWindow, "equalizer-window", "Equalizer"},
+    {THidCommandKind::AlwaysOnTop, "always-on-top", "Always on top"},
+    {THidCommandKind::Preferences, "preferences", "Preferences"},
+    {THidCommandKind::Rate, "rate:", "Rate "},
+    {THidCommandKind::Menu, "menu:", "Menu command "},
+};
+
+const TCommandText* CommandText(THidCommandKind kind) {
+    for (const TCommandText& text : kCommandTexts)
+        if (text.Kind == kind)
+            return &text;
+    return nullptr;
+}
+
+bool HasNumber(THidCommandKind kind) {
+    return kind == THidCommandKind::Rate || kind == THidCommandKind::Menu;
+}
+
+// Digits only: no sign, no blanks, nothing a later version might mean otherwise.
+std::optional<std::uint32_t> CommandNumber(std::string_view digits, std::uint32_t lowest,
+                                           std::uint32_t highest) {
+    if (digits.empty() || digits.size() > 5)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
 // Like taking a substring that may run past the end: what exists of it, possibly nothing.
 std::string_view Field(std::string_view text, std::size_t at, std::size_t count) {
     return at < text.size() ? text.substr(at, count) : std::string_view{};
@@ -37,8 +84,45 @@ bool IsRepeatTimeAllowed(std::int64_t milliseconds) {
     return milliseconds >= kShortestRepeatMs && milliseconds <= kLongestRepeatMs;
 }
 
+std::optional<THidCommand> ParseHidCommand(std::string_view word) {
+    for (const TCommandText& text : kCommandTexts) {
+        if (!HasNumber(text.Kind)) {
+            if (word == text.Word)
+                return THidCommand{text.Kind, 0};
+            continue;
+        }
+        if (!word.starts_with(text.Word))
+            continue;
+        const auto number =
+            text.Kind == THidCommandKind::Rate
+                ? CommandNumber(word.substr(text.Word.size()), 0, kHighestRating)
+                : CommandNumber(word.substr(text.Word.size()), kFirstMenuCommand, kLastMenuCommand);
+        if (!number)
+            return std::nullopt;
+        return THidCommand{text.Kind, *number};
+    }
+    return std::nullopt;
+}
+
+std::string HidCommandWord(const THidCommand& command) {
+    const TCommandText* text = CommandText(command.Kind);
+    if (text == nullptr)
+        return {};
+    std::string word(text->Word);
+    return HasNumber(command.Kind) ? word + std::to_string(command.Number) : word;
+}
+
+std::string HidCommandName(const THidCommand& command) {
+    const TCommandText* text = CommandText(command.Kind);
+    if (text == nullptr)
+        return {};
+    return HasNumber(command.Kind) ? text->Name + std::to_string(command.Number)
+                                   : std::string(text->Name);
+}
+
 void THidAction::Assign(const THidAction& source) {
     ActionType = source.ActionType;
+    Command = source.Command;
     PressCode = source.PressCode;
     ReleaseCode = source.ReleaseCode;
     PressBytes = source.PressBytes;
@@ -74,8 +158,12 @@ void THidAction::AddCodeByte(std::uint8_t byte, bool toPress) {
     code = kvcrc(code, byte);
 }
 
+std::string THidAction::ActionName() const {
+    return HasCommand() ? HidCommandName(Command) : HidActionName(ActionType);
+}
+
 bool THidAction::IsAssigned() const {
-    return PressCode != kNoCode && DeviceIndex != -1 && ActionType != atUnknown;
+    return PressCode != kNoCode && DeviceIndex != -1 && IsChosen();
 }
 
 bool THidAction::AwaitsRelease() const {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,42 @@ bool IsRepeatingHidAction(std::uint8_t type);
 // True for a delay or interval the action edit dialog accepts and kvhid.ini keeps.
 bool IsRepeatTimeAllowed(std::int64_t milliseconds);
 
+// Player commands beyond the sixteen types. Older versions know nothing of them, so an action
+// that runs one is stored as an Unknown action (which they never fire) and names its command in
+// a key of its own, by a word rather than a number, so that later versions can add commands.
+enum class THidCommandKind : std::uint8_t {
+    None,
+    StopAfterTrack,
+    StopFade,
+    PlaylistStart,
+    PlaylistEnd,
+    MainWindow,
+    PlaylistWindow,
+    EqualizerWindow,
+    AlwaysOnTop,
+    Preferences,
+    Rate, // Number: the rating, 0 to 5
+    Menu, // Number: the player's menu command, kFirstMenuCommand to kLastMenuCommand
+};
+inline constexpr std::uint32_t kHighestRating = 5;
+inline constexpr std::uint32_t kFirstMenuCommand = 40000;
+inline constexpr std::uint32_t kLastMenuCommand = 65535;
+
+struct THidCommand {
+    THidCommandKind Kind = THidCommandKind::None;
+    std::uint32_t Number = 0; // only for Rate and Menu; 0 for the others
+    bool IsSet() const { return Kind != THidCommandKind::None; }
+    bool operator==(const THidCommand&) const = default;
+};
+
+// The command a kvhid.ini word names ("stop-after-track", "rate:3", "menu:40001"), or none for
+// anything else, a number out of its range included.
+std::optional<THidCommand> ParseHidCommand(std::string_view word);
+// The word kvhid.ini keeps; empty for no command.
+std::string HidCommandWord(const THidCommand& command);
+// As lists and captions show it: "Stop after this track", "Rate 3", "Menu command 40001".
+std::string HidCommandName(const THidCommand& command);
+
 // One button of one HID device bound to one player command. The button is known only by the
 // CRC-32 codes of the report bytes it sends on press and, for repeating commands, on release.
 // A remote that flips a toggle bit on every new press sends one of two bursts each time: the
@@ -72,6 +109,8 @@ public:
     std::uint32_t AltPressCode = kNoCode;
     std::uint32_t AltReleaseCode = kNoCode;
     std::int32_t DeviceIndex = -1; // position in the HID port's device list; -1 = none
+    // A command beyond the types; counts only while ActionType is Unknown, as it is stored.
+    THidCommand Command;
     std::uint32_t RepeatDelayMs = kDefaultRepeatMs;
     std::uint32_t RepeatIntervalMs = kDefaultRepeatMs;
     // The device the button belongs to, so that it is found again wherever the system lists it
@@ -95,10 +134,14 @@ public:
     std::uint32_t HeldSince = 0;
     std::uint32_t NextRepeat = 0;
 
-    // Copies type, codes, bytes, device (with its identity and presence) and timing; the
-    // run-time fields stay as they are.
+    // Copies type, command, codes, bytes, device (with its identity and presence) and timing;
+    // the run-time fields stay as they are.
     void Assign(const THidAction& source);
-    const char* ActionName() const { return HidActionName(ActionType); }
+    // The command's name for an action with one, else the type's.
+    std::string ActionName() const;
+    bool HasCommand() const { return ActionType == atUnknown && Command.IsSet(); }
+    // A type or a command is chosen: the action has something to run.
+    bool IsChosen() const { return ActionType != atUnknown || HasCommand(); }
     // Clears main and alternate codes.
     void ResetCodes();
     // Adds one byte to the code, and to the bytes while the burst fits in kMaxBurstBytes.

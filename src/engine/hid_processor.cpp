@@ -128,6 +128,19 @@ void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidA
     action.AltReleaseCode = code("AltRelease");
     action.RepeatDelayMs = time("RepeatDelay");
     action.RepeatIntervalMs = time("RepeatInterval");
+    // Only an Unknown action takes a command: an older version reads the action line alone, and
+    // a line it would run as a type of its own must do the same here.
+    const std::string_view word = text("Command");
+    if (word.empty())
+        return;
+    const auto command = ParseHidCommand(word);
+    if (command && action.ActionType == atUnknown)
+        action.Command = *command;
+    else
+        SettingsWarning("trelvon: " + key + "Command in kvhid.ini " +
+                        (command ? "belongs to an action with a type of its own"
+                                 : "names no command this version knows") +
+                        " and is ignored");
 }
 
 std::string ActionKeysText(const std::string& key, const THidAction& action) {
@@ -143,6 +156,8 @@ std::string ActionKeysText(const std::string& key, const THidAction& action) {
         add("RepeatDelay", std::to_string(action.RepeatDelayMs));
     if (action.RepeatIntervalMs != kDefaultRepeatMs)
         add("RepeatInterval", std::to_string(action.RepeatIntervalMs));
+    if (action.HasCommand())
+        add("Command", HidCommandWord(action.Command));
     return text;
 }
 
@@ -182,8 +197,9 @@ void THidActionList::Clear() {
 }
 
 const THidAction* THidActionList::FirstActionOfType(std::uint8_t type) const {
+    // An action with a command is of that command's kind, not an Unknown one.
     for (const auto& action : actions_)
-        if (action->ActionType == type)
+        if (action->ActionType == type && !action->HasCommand())
             return action.get();
     return nullptr;
 }
@@ -227,8 +243,8 @@ void THidActionList::AssignActions(const THidActionList& source) {
             continue;
         for (const auto& fresh : copy) {
             if (fresh->Pressed || fresh->ActionType != held->ActionType ||
-                fresh->PressCode != held->PressCode || fresh->ReleaseCode != held->ReleaseCode ||
-                fresh->DeviceIndex != held->DeviceIndex)
+                fresh->Command != held->Command || fresh->PressCode != held->PressCode ||
+                fresh->ReleaseCode != held->ReleaseCode || fresh->DeviceIndex != held->DeviceIndex)
                 continue;
             fresh->Pressed = true;
             fresh->HeldSince = held->HeldSince;
@@ -246,8 +262,8 @@ void THidActionList::KeepIdentifiedDevices(const THidActionList& source) {
         for (const auto& known : source.actions_) {
             if (known->Device.Path.empty() || known->DeviceAway ||
                 known->DeviceIndex != action->DeviceIndex ||
-                known->ActionType != action->ActionType || known->PressCode != action->PressCode ||
-                known->ReleaseCode != action->ReleaseCode)
+                known->ActionType != action->ActionType || known->Command != action->Command ||
+                known->PressCode != action->PressCode || known->ReleaseCode != action->ReleaseCode)
                 continue;
             action->Device = known->Device;
             break;
@@ -369,6 +385,10 @@ std::string THidProcessor::SettingsText() const {
 
 void THidProcessor::ExecuteAction(std::uint8_t) {}
 
+void THidProcessor::ExecuteCommand(const THidCommand&) {
+    ExecuteAction(atUnknown);
+}
+
 std::uint32_t THidProcessor::Now() const {
     // Without a dispatcher no repeat timer ticks, and the time of a hold does not matter.
     return dispatcher_ ? dispatcher_->Now() : 0;
@@ -398,14 +418,23 @@ std::map<std::int32_t, std::string> THidProcessor::UnopenedDevices() const {
 template <class TTest>
 THidAction* THidProcessor::FirstLiveAction(std::int32_t device, TTest&& test) const {
     // Simple mode serves one binding per command: the one the Simple page edits. One pass with
-    // the types seen so far, as this runs for every report.
+    // the types seen so far, as this runs for every report. Each command beyond the types is a
+    // kind of its own; whether an earlier action has it is asked only of a candidate.
     std::bitset<256> seenTypes;
-    for (const auto& action : actions_) {
-        const bool first = !seenTypes.test(action->ActionType);
-        seenTypes.set(action->ActionType);
-        if (action->DeviceIndex == device && !action->DeviceAway && (extendedMode_ || first) &&
-            test(*action))
-            return action.get();
+    for (auto at = actions_.begin(); at != actions_.end(); ++at) {
+        const THidAction& action = **at;
+        const bool command = action.HasCommand();
+        bool first = command || !seenTypes.test(action.ActionType);
+        if (!command)
+            seenTypes.set(action.ActionType);
+        if (action.DeviceIndex != device || action.DeviceAway)
+            continue;
+        if (command && !extendedMode_)
+            first = std::none_of(actions_.begin(), at, [&](const auto& earlier) {
+                return earlier->HasCommand() && earlier->Command == action.Command;
+            });
+        if ((extendedMode_ || first) && test(action))
+            return at->get();
     }
     return nullptr;
 }
@@ -518,8 +547,13 @@ void THidProcessor::IdentifyDevice(const THidAction& action, std::int32_t device
 }
 
 void THidProcessor::RunAction(THidAction* action) {
-    if (action == nullptr || action->ActionType == atUnknown)
+    if (action == nullptr || !action->IsChosen())
         return;
+    if (action->HasCommand()) {
+        // Never repeats, so nothing of the action is needed once the command runs.
+        ExecuteCommand(THidCommand(action->Command));
+        return;
+    }
     const std::uint8_t type = action->ActionType;
     const bool toggles = action->IsRepeatable() && action->ReleaseCode != kNoCode;
     // Toggled and scheduled before the command runs: the command may wait for the player, and

@@ -74,7 +74,8 @@ public:
     std::unique_ptr<THidAction> Delete(int index);
     // Destroys every action.
     void Clear();
-    // The first action of `type`; when there is none, a new unassigned one is appended.
+    // The first action of `type` without a command; when there is none, a new unassigned one is
+    // appended.
     THidAction& ActionForType(std::uint8_t type);
     // This list becomes a copy of `source`: new actions with its types, codes and devices. An
     // action held here hands its hold to the same binding in the copy.
@@ -138,6 +139,9 @@ public:
 
     // Carries out the command of an action type; the engine itself has no command to run.
     virtual void ExecuteAction(std::uint8_t type);
+    // Carries out a command beyond the types, for an action that has one; here it is what an
+    // Unknown action would run.
+    virtual void ExecuteCommand(const THidCommand& command);
 
     // --- dispatching ---
     THidDispatcher* Dispatcher() const { return dispatcher_.get(); }
@@ -147,7 +151,7 @@ public:
     void ReopenDevices();
     std::map<std::int32_t, std::string> UnopenedDevices() const;
     // The action a burst code from `device` stands for: the first in list order that matches,
-    // and in Simple mode only among the first actions of their type.
+    // and in Simple mode only among the first actions of their type, or of their command.
     THidAction* FindAction(std::uint32_t code, std::int32_t device);
     // What a completed burst does: carries out the matching action, and for a repeating action
     // with a release code toggles between held (repeating) and released. A matching action that

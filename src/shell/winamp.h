@@ -15,10 +15,24 @@ inline constexpr WPARAM WINAMP_VOLUMEUP = 40058;
 inline constexpr WPARAM WINAMP_VOLUMEDOWN = 40059;
 inline constexpr WPARAM WINAMP_FFWD5S = 40060;
 inline constexpr WPARAM WINAMP_REW5S = 40061;
+inline constexpr WPARAM WINAMP_FILE_REPEAT = 40022;    // repeat on or off
+inline constexpr WPARAM WINAMP_FILE_SHUFFLE = 40023;   // shuffle on or off
+inline constexpr WPARAM WINAMP_FILE_PLAY = 40029;      // the "open file(s)" dialog, as Eject
+inline constexpr WPARAM WINAMP_BUTTON4_CTRL = 40157;   // stop after this track, on or off
+inline constexpr WPARAM WINAMP_BUTTON4_SHIFT = 40147;  // stop with fade-out
+inline constexpr WPARAM WINAMP_BUTTON1_CTRL = 40154;   // start of playlist
+inline constexpr WPARAM WINAMP_BUTTON5_CTRL = 40158;   // end of playlist
+inline constexpr WPARAM WINAMP_MAIN_WINDOW = 40258;    // main window shown or hidden
+inline constexpr WPARAM WINAMP_OPTIONS_PLEDIT = 40040; // playlist editor shown or hidden
+inline constexpr WPARAM WINAMP_OPTIONS_EQ = 40036;     // equalizer shown or hidden
+inline constexpr WPARAM WINAMP_OPTIONS_AOT = 40019;    // always on top, on or off
+inline constexpr WPARAM WINAMP_OPTIONS_PREFS = 40012;  // the preferences
 
 // WM_USER functions of the player's main window, selected by lParam.
-inline constexpr LPARAM IPC_ISPLAYING = 104;       // returns 1 playing, 3 paused, 0 stopped
-inline constexpr LPARAM IPC_SETVOLUME = 122;       // wParam: volume 0..255
+inline constexpr LPARAM IPC_ISPLAYING = 104; // returns 1 playing, 3 paused, 0 stopped
+inline constexpr LPARAM IPC_SETVOLUME = 122; // wParam: volume 0..255, or IPC_GETVOLUME
+inline constexpr WPARAM IPC_GETVOLUME = static_cast<WPARAM>(-666); // returns the volume; sent
+inline constexpr LPARAM IPC_SETRATING = 639;       // wParam: the playing track's rating 0..5
 inline constexpr LPARAM IPC_IS_FULLSCREEN = 630;   // returns 1 in full-screen mode
 inline constexpr LPARAM IPC_SET_VIS_FS_FLAG = 631; // wParam: 1 full screen
 // wParam points at four 32-bit values, the first the full-screen flag; the block belongs to the

@@ -115,6 +115,16 @@ void DrawGlyph(HDC dc, std::uint8_t type) {
         Right(dc, 15, 1, 8);
         Right(dc, 15, 8, 15);
         break;
+    case atRepeat: // a loop with its arrow
+        Strokes(dc, kInk,
+                {{{2, 11}, {2, 4}}, {{2, 4}, {12, 4}}, {{14, 5}, {14, 12}}, {{14, 12}, {4, 12}}});
+        Right(dc, 15, 1, 8);
+        break;
+    default: // a command beyond the types: a menu of three lines
+        Bar(dc, 2, 3, 14, 5);
+        Bar(dc, 2, 7, 14, 9);
+        Bar(dc, 2, 11, 14, 13);
+        break;
     }
 }
 
@@ -138,6 +148,7 @@ HIMAGELIST CreateActionImageList() {
             const bool volume = type == atVolumeUp || type == atVolumeDown;
             const TkvGdiObject<HBRUSH> ink(CreateSolidBrush(volume ? kAccent : kInk));
             const TkvSelection inked(dc.Get(), ink.Get());
+            // The last image, past Repeat, is the commands' glyph.
             DrawGlyph(dc.Get(), static_cast<std::uint8_t>(type));
         }
         // A bitmap still selected into a device context cannot be added.

@@ -1,7 +1,11 @@
 #pragma once
 #include <commctrl.h>
 
-// The 14 images of the action list, 16x16: image i stands for action type i+1 (Play/Pause up to
-// Shuffle). Drawn at run time; the caller destroys the list.
+#include <cstdint>
+
+// The 16 images of the action list, 16x16: image i stands for action type i+1 (Play/Pause up to
+// Repeat), and the last one for every command beyond the types. Drawn at run time; the caller
+// destroys the list.
 HIMAGELIST CreateActionImageList();
-inline constexpr int kActionImageCount = 14;
+inline constexpr int kActionImageCount = 16;
+inline constexpr int kCommandImage = kActionImageCount - 1;

@@ -1,5 +1,6 @@
 #include "ui/frm_action_edit.h"
 
+#include <iterator>
 #include <string>
 
 #include "engine/settings_text.h"
@@ -7,7 +8,82 @@
 #include "ui/kv_controls.h"
 #include "ui/ui_ids.h"
 
-TfmActionEdit::TfmActionEdit() : TkvDialog("Action", 307, 215) {}
+namespace {
+
+// One item of the "Player Action" list: a type, or a command beyond the types.
+struct TPlayerActionItem {
+    std::uint8_t Type;
+    THidCommand Command;
+};
+
+constexpr TPlayerActionItem TypeItem(std::uint8_t type) {
+    return {type, {}};
+}
+constexpr TPlayerActionItem CommandItem(THidCommandKind kind, std::uint32_t number = 0) {
+    return {atUnknown, {kind, number}};
+}
+
+// In the order a user scans for a command: transport, volume, playlist, windows, rating, and
+// last any menu command by its number.
+constexpr TPlayerActionItem kPlayerActionItems[] = {
+    TypeItem(atUnknown),
+    TypeItem(atPlayPause),
+    TypeItem(atPlay),
+    TypeItem(atPause),
+    TypeItem(atStop),
+    CommandItem(THidCommandKind::StopAfterTrack),
+    CommandItem(THidCommandKind::StopFade),
+    TypeItem(atNext),
+    TypeItem(atPrevious),
+    TypeItem(atForward),
+    TypeItem(atBackward),
+    TypeItem(atVolumeUp),
+    TypeItem(atVolumeDown),
+    TypeItem(atMute),
+    TypeItem(atShuffle),
+    TypeItem(atRepeat),
+    CommandItem(THidCommandKind::PlaylistStart),
+    CommandItem(THidCommandKind::PlaylistEnd),
+    TypeItem(atEject),
+    CommandItem(THidCommandKind::MainWindow),
+    CommandItem(THidCommandKind::PlaylistWindow),
+    CommandItem(THidCommandKind::EqualizerWindow),
+    CommandItem(THidCommandKind::AlwaysOnTop),
+    CommandItem(THidCommandKind::Preferences),
+    TypeItem(atFullScreen),
+    CommandItem(THidCommandKind::Rate, 0),
+    CommandItem(THidCommandKind::Rate, 1),
+    CommandItem(THidCommandKind::Rate, 2),
+    CommandItem(THidCommandKind::Rate, 3),
+    CommandItem(THidCommandKind::Rate, 4),
+    CommandItem(THidCommandKind::Rate, 5),
+    CommandItem(THidCommandKind::Menu),
+};
+
+bool IsMenu(const THidAction& action) {
+    return action.HasCommand() && action.Command.Kind == THidCommandKind::Menu;
+}
+
+// Whether `item` is what `action` runs; any menu command is the one "by number" item.
+bool Stands(const TPlayerActionItem& item, const THidAction& action) {
+    if (!action.HasCommand())
+        return !item.Command.IsSet() && item.Type == action.ActionType;
+    if (item.Command.Kind != action.Command.Kind)
+        return false;
+    return item.Command.Kind == THidCommandKind::Menu || item.Command == action.Command;
+}
+
+std::optional<std::uint32_t> MenuNumber(std::string_view text) {
+    const auto value = ParseDecimal32(TrimBlanks(text));
+    if (!value || *value < static_cast<std::int32_t>(kFirstMenuCommand) ||
+        *value > static_cast<std::int32_t>(kLastMenuCommand))
+        return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
+}
+
+} // namespace
+
+TfmActionEdit::TfmActionEdit() : TkvDialog("Action", 307, 245) {}
 
 void TfmActionEdit::SetAction(const THidAction* action) {
     if (action != nullptr)
@@ -62,17 +138,18 @@ void TfmActionEdit::FormCreate() {
     };
     addTime("Repeat &delay while held (ms)", 108, idEditDelayLabel, idEditDelay);
     addTime("Repeat &interval while held (ms)", 138, idEditIntervalLabel, idEditInterval);
+    addTime("Menu command &number", 168, idEditMenuLabel, idEditMenuNumber);
     AddControl(
-        {.Class = "STATIC", .Style = SS_ETCHEDHORZ, .Bounds = {8, 172, 291, 2}, .Id = idEditBevel});
+        {.Class = "STATIC", .Style = SS_ETCHEDHORZ, .Bounds = {8, 202, 291, 2}, .Id = idEditBevel});
     AddControl({.Class = "BUTTON",
                 .Text = "&OK",
                 .Style = WS_TABSTOP | BS_DEFPUSHBUTTON,
-                .Bounds = {144, 182, 75, 25},
+                .Bounds = {144, 212, 75, 25},
                 .Id = IDOK});
     AddControl({.Class = "BUTTON",
                 .Text = "&Cancel",
                 .Style = WS_TABSTOP | BS_PUSHBUTTON,
-                .Bounds = {224, 182, 75, 25},
+                .Bounds = {224, 212, 75, 25},
                 .Id = IDCANCEL});
 }
 
@@ -88,16 +165,24 @@ void TfmActionEdit::FormShow() {
 
     const TkvComboBox types(Control(idEditPlayerAction));
     types.Clear();
-    for (int type = 0; type < kHidActionTypeCount; ++type) {
-        if ((SupportedActions & (1u << type)) == 0)
+    for (std::size_t n = 0; n < std::size(kPlayerActionItems); ++n) {
+        const TPlayerActionItem& entry = kPlayerActionItems[n];
+        if (!entry.Command.IsSet() && (SupportedActions & (1u << entry.Type)) == 0)
             continue;
-        const int item = types.Add(HidActionName(static_cast<std::uint8_t>(type)));
-        types.SetItemData(item, type);
-        if (type == Action.ActionType)
+        std::string name = HidActionName(entry.Type);
+        if (entry.Command.Kind == THidCommandKind::Menu)
+            name = "Menu command ...";
+        else if (entry.Command.IsSet())
+            name = HidCommandName(entry.Command);
+        const int item = types.Add(name);
+        types.SetItemData(item, static_cast<LPARAM>(n));
+        if (Stands(entry, Action))
             types.Select(item);
     }
     SetDlgItemInt(Handle(), idEditDelay, Action.RepeatDelayMs, FALSE);
     SetDlgItemInt(Handle(), idEditInterval, Action.RepeatIntervalMs, FALSE);
+    SetDlgItemTextA(Handle(), idEditMenuNumber,
+                    IsMenu(Action) ? std::to_string(Action.Command.Number).c_str() : "");
     RefreshStatus();
     RefreshRepeatFields();
 }
@@ -105,6 +190,8 @@ void TfmActionEdit::FormShow() {
 void TfmActionEdit::RefreshRepeatFields() {
     for (const int id : {idEditDelayLabel, idEditDelay, idEditIntervalLabel, idEditInterval})
         EnableWindow(Control(id), Action.IsRepeatable());
+    for (const int id : {idEditMenuLabel, idEditMenuNumber})
+        EnableWindow(Control(id), IsMenu(Action));
 }
 
 std::optional<std::uint32_t> TfmActionEdit::RepeatTime(int id, const char* what) {
@@ -122,6 +209,21 @@ std::optional<std::uint32_t> TfmActionEdit::RepeatTime(int id, const char* what)
 }
 
 bool TfmActionEdit::CanAccept() {
+    if (IsMenu(Action)) {
+        char text[32] = {};
+        GetDlgItemTextA(Handle(), idEditMenuNumber, text, sizeof text);
+        const auto number = MenuNumber(text);
+        if (!number) {
+            MessageBoxA(Handle(),
+                        "The menu command must be a whole number from 40000 to 65535, as the "
+                        "player numbers its menu commands.",
+                        "Menu command", MB_OK | MB_ICONWARNING);
+            SetFocus(Control(idEditMenuNumber));
+            SendMessageA(Control(idEditMenuNumber), EM_SETSEL, 0, -1);
+            return false;
+        }
+        Action.Command.Number = *number;
+    }
     // A type that does not repeat keeps whatever timing it had; nothing of it is used.
     if (!Action.IsRepeatable())
         return true;
@@ -154,16 +256,32 @@ void TfmActionEdit::RefreshStatus() {
 void TfmActionEdit::Command(int id, int code, HWND) {
     if (id == idEditPlayerAction && code == CBN_SELCHANGE) {
         const TkvComboBox types(Control(idEditPlayerAction));
-        if (const int item = types.Selection(); item >= 0)
-            Action.ActionType = static_cast<std::uint8_t>(types.ItemData(item));
+        if (const int item = types.Selection(); item >= 0) {
+            const TPlayerActionItem& entry =
+                kPlayerActionItems[static_cast<std::size_t>(types.ItemData(item))];
+            Action.ActionType = entry.Type;
+            Action.Command = entry.Command;
+            if (IsMenu(Action)) {
+                char text[32] = {};
+                GetDlgItemTextA(Handle(), idEditMenuNumber, text, sizeof text);
+                Action.Command.Number = MenuNumber(text).value_or(kFirstMenuCommand);
+                SetDlgItemInt(Handle(), idEditMenuNumber, Action.Command.Number, FALSE);
+            }
+        }
         RefreshRepeatFields();
+    } else if (id == idEditMenuNumber && code == EN_CHANGE && IsMenu(Action)) {
+        // The learning dialog's caption names the number typed so far.
+        char text[32] = {};
+        GetDlgItemTextA(Handle(), idEditMenuNumber, text, sizeof text);
+        if (const auto number = MenuNumber(text))
+            Action.Command.Number = *number;
     } else if (id == idEditAssign && code == BN_CLICKED) {
         Assign();
     }
 }
 
 void TfmActionEdit::Assign() {
-    if (Action.ActionType == atUnknown) {
+    if (!Action.IsChosen()) {
         MessageBoxA(Handle(), "Please select Action Type before ...", "Unknown Action",
                     MB_OK | MB_ICONWARNING);
         return;

@@ -145,10 +145,13 @@ void TfmConfig::RefreshActionList() {
     try {
         for (int i = 0; i < actions_.Count(); ++i) {
             THidAction& action = actions_.Actions(i);
-            const bool hasImage =
-                action.ActionType >= 1 && action.ActionType - 1 < kActionImageCount;
-            const int row = list.AddRow(action.ActionName(), reinterpret_cast<LPARAM>(&action),
-                                        hasImage ? action.ActionType - 1 : I_IMAGENONE);
+            int image = I_IMAGENONE;
+            if (action.HasCommand())
+                image = kCommandImage;
+            else if (action.ActionType >= 1 && action.ActionType - 1 < kCommandImage)
+                image = action.ActionType - 1;
+            const int row =
+                list.AddRow(action.ActionName(), reinterpret_cast<LPARAM>(&action), image);
             list.SetCell(row, 1, action.IsAssigned() ? "Assigned" : "Unassigned");
             std::string device = "Not selected";
             if (action.DeviceAway)

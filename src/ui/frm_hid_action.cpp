@@ -80,8 +80,8 @@ void TfmHidAction::FormCreate() {
 void TfmHidAction::FormShow() {
     Action.ResetCodes();
     secondPress_ = finished_ = false;
-    SetCaption(Action.ActionType != atUnknown ? std::string("HID Action: ") + Action.ActionName()
-                                              : "Detection an active HID");
+    SetCaption(Action.IsChosen() ? std::string("HID Action: ") + Action.ActionName()
+                                 : "Detection an active HID");
     SetDlgItemTextA(Handle(), idActionMessage,
                     Action.IsRepeatable()
                         ? "Please PRESS and HOLD needed button on remote control"
@@ -236,7 +236,7 @@ void TfmHidAction::BurstEnded() {
         capture.Pressed = false;
         SetProgress(0);
         StartTimer(timerProgress, true);
-    } else if (!secondPress_ && Action.ActionType != atUnknown) {
+    } else if (!secondPress_ && Action.IsChosen()) {
         AskAgain(); // finding the active device needs no second press
     } else if (!secondPress_) {
         EndModal(IDOK);

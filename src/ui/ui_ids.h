@@ -21,6 +21,8 @@ inline constexpr int idEditDelayLabel = 209;
 inline constexpr int idEditDelay = 210;
 inline constexpr int idEditIntervalLabel = 211;
 inline constexpr int idEditInterval = 212;
+inline constexpr int idEditMenuLabel = 213;
+inline constexpr int idEditMenuNumber = 214;
 
 // TfmConfig
 inline constexpr int idPages = 300;

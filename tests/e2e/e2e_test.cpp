@@ -206,9 +206,26 @@ TEST_F(EndToEnd, PlayPauseFollowsThePlayStateAndMuteToggles) {
         "playstate 1\npress r play\nexpect Pause\n"
         "playstate 3\npress r play\nexpect Play\n"
         "playstate 0\npress r play\nexpect Play\n"
-        "press r mute\nexpect Set volume 0\npress r mute\nexpect Set volume 128\n"
-        // A new engine starts unmuted, so its first Mute mutes.
-        "quit\nload\npress r mute\nexpect Set volume 0\n");
+        "volume 200\npress r mute\nexpect Set volume 0\npress r mute\nexpect Set volume 200\n"
+        // Turned up while muted: muted again, and the new volume comes back.
+        "press r mute\nexpect Set volume 0\nvolume 90\npress r mute\nexpect Set volume 0\n"
+        "press r mute\nexpect Set volume 90\n"
+        // A new engine starts unmuted, so its first Mute mutes; a player that was silent
+        // already gets the middle volume back.
+        "quit\nload\nvolume 0\npress r mute\nexpect Set volume 0\n"
+        "press r mute\nexpect Set volume 128\n");
+}
+
+TEST_F(EndToEnd, CommandsBeyondTheTypesReachThePlayerOncePerPressAndVolumeUpStillRepeats) {
+    Run(std::string(MediaKeys) +
+        "bind r play Shuffle\nbind r next Stop after this track\nbind r mute Rate 4\n"
+        "bind r down Menu command 40001\nbind r up Volume Up\n"
+        "load\n"
+        "press r play\nexpect Shuffle\npress r next\nexpect Stop after this track\n"
+        "press r mute\nexpect Rate 4\npress r down\nexpect Command 40001\n"
+        "hold r up\nwait 1100\nrelease r up\n"
+        "expect Volume Up\nexpect Volume Up\nexpect Volume Up\nexpect Volume Up\n"
+        "silence 700\n");
 }
 
 TEST_F(EndToEnd, ActionsOnMissingDevicesAreNotServed) {

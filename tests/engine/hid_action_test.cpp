@@ -13,7 +13,7 @@ TEST(THidActionTest, TypeTableNamesLettersAndRepeatingSet) {
                            "Eject",    "Mute",       "Shuffle",     "Repeat"};
     for (int type = 0; type < kHidActionTypeCount; ++type) {
         THidAction action(static_cast<std::uint8_t>(type));
-        EXPECT_STREQ(action.ActionName(), names[type]);
+        EXPECT_EQ(action.ActionName(), names[type]);
         EXPECT_EQ(action.ToText()[0], 'A' + type);
         EXPECT_EQ(action.IsRepeatable(), type >= 5 && type <= 8) << type;
     }
@@ -92,6 +92,51 @@ TEST(THidActionTest, TextForm) {
         EXPECT_TRUE(action.Pressed);
         EXPECT_EQ(action.ToText().size(), 17u + std::to_string(action.DeviceIndex).size());
     }
+}
+
+TEST(THidActionTest, CommandWordsReadBackAsWrittenAndNothingElseReadsAsACommand) {
+    const std::pair<const char*, const char*> commands[] = {
+        {"stop-after-track", "Stop after this track"},
+        {"stop-fade", "Stop with fade-out"},
+        {"playlist-start", "Start of playlist"},
+        {"playlist-end", "End of playlist"},
+        {"main-window", "Main window"},
+        {"playlist-window", "Playlist editor"},
+        {"equalizer-window", "Equalizer"},
+        {"always-on-top", "Always on top"},
+        {"preferences", "Preferences"},
+        {"rate:0", "Rate 0"},
+        {"rate:5", "Rate 5"},
+        {"menu:40000", "Menu command 40000"},
+        {"menu:65535", "Menu command 65535"}};
+    for (const auto& [word, name] : commands) {
+        const auto command = ParseHidCommand(word);
+        ASSERT_TRUE(command) << word;
+        EXPECT_EQ(HidCommandWord(*command), word);
+        EXPECT_EQ(HidCommandName(*command), name);
+    }
+    for (const std::string& bad : std::vector<std::string>{
+             "", "rate:", "rate:6", "rate:9", "rate:-1", "rate:+3", "rate: 3", "rate:03x",
+             "menu:12", "menu:39999", "menu:65536", "menu:99999999999", "menu:040000",
+             "Preferences", "preferences ", "stop", "rate", std::string(5000, 'x')})
+        EXPECT_FALSE(ParseHidCommand(bad)) << bad;
+}
+
+TEST(THidActionTest, ACommandCountsOnlyOnAnUnknownActionAndIsCopiedWithIt) {
+    THidAction source;
+    source.PressCode = 1, source.DeviceIndex = 0;
+    EXPECT_FALSE(source.IsAssigned());
+    source.Command = {THidCommandKind::Rate, 4};
+    EXPECT_TRUE(source.IsAssigned());
+    EXPECT_EQ(source.ActionName(), "Rate 4");
+    EXPECT_EQ(source.ToText(), "A00000001FFFFFFFF0"); // the line an older version reads
+    THidAction copy(atNext);
+    copy.Assign(source);
+    EXPECT_EQ(copy.Command, source.Command);
+    EXPECT_TRUE(copy.HasCommand());
+    copy.ActionType = atNext;
+    EXPECT_FALSE(copy.HasCommand());
+    EXPECT_EQ(copy.ActionName(), "Next");
 }
 
 } // namespace

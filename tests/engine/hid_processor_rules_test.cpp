@@ -330,4 +330,29 @@ TEST(THidProcessorTapTest, PressAndReleaseInOneBurstRunTwiceAndLeaveNothingRepea
     }
 }
 
+// Commands beyond the types are all stored as Unknown actions; each is still a kind of its own.
+TEST(THidProcessorMatchTest, ACommandRunsOncePerPressNeverRepeatsAndIsItsOwnKindInSimpleMode) {
+    const THidCommand fade{THidCommandKind::StopFade, 0}, rate{THidCommandKind::Rate, 2};
+    TRecordingProcessor engine;
+    engine.Bind(atUnknown, 0xA, 0, 0xB).Command = fade;
+    engine.Bind(atUnknown, 0xC, 0).Command = rate;
+    engine.Bind(atUnknown, 0xD, 0).Command = fade; // a second binding: Extended mode only
+    engine.Bind(atNext, 0xE, 0);
+    const THidAction& unknown = engine.ActionForType(atUnknown); // commands are not Unknown
+    EXPECT_EQ(&unknown, &engine.Actions(4));
+
+    for (std::uint32_t code : {0xAu, 0xBu, 0xCu, 0xDu, 0xEu, 0xAu})
+        engine.CompleteBurst(code, 0);
+    EXPECT_EQ(engine.Commands, (std::vector<THidCommand>{fade, rate, fade}));
+    EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>{atNext});
+    EXPECT_FALSE(engine.Repeating());
+
+    // The dialog's copy of the list and the list after OK keep every command.
+    TRecordingProcessor copy;
+    copy.AssignActions(engine);
+    copy.SetExtendedMode(true);
+    copy.CompleteBurst(0xD, 0);
+    EXPECT_EQ(copy.Commands, (std::vector<THidCommand>{fade}));
+}
+
 } // namespace

@@ -10,10 +10,10 @@
 
 namespace {
 
-// The player engine's set: everything but Full Screen, Eject, Shuffle and Repeat.
+// The player engine's set: everything but Full Screen.
 class TPlayerLikeProcessor : public THidProcessor {
 public:
-    TPlayerLikeProcessor() { SetSupportedActions(0x27FF); }
+    TPlayerLikeProcessor() { SetSupportedActions(0xF7FF); }
 };
 
 std::string Lines(std::initializer_list<const char*> lines) {
@@ -176,6 +176,67 @@ TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldAlternateCodesAndRepeatTiming
         EXPECT_EQ(action.RepeatDelayMs, i == 3 ? 100u : kDefaultRepeatMs) << i;
         EXPECT_EQ(action.RepeatIntervalMs, i == 0 ? 150u : kDefaultRepeatMs) << i;
     }
+}
+
+// The same text as an older version reads it: the new keys are not there for it.
+std::string WithoutCommandKeys(const std::string& text) {
+    std::string kept;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find("\r\n", at) + 2;
+        const std::string line = text.substr(at, end - at);
+        if (line.find("Command=") == std::string::npos)
+            kept += line;
+        at = end;
+    }
+    return kept;
+}
+
+TEST(THidProcessorTest, CommandsLiveInTheirOwnKeyWhichAnOlderVersionDoesNotRead) {
+    const std::string text = Lines(
+        {"HidIndex=0", "Mode=0", "Action00=A00000001FFFFFFFF0", "Action00Command=stop-after-track",
+         "Action01=A00000002FFFFFFFF0", "Action01Command=rate:3", "Action02=A00000003FFFFFFFF0",
+         "Action02Command=menu:40001", "Action03=C00000004FFFFFFFF0"});
+    TRecordingProcessor engine;
+    engine.ReadSettingsText(text);
+    EXPECT_EQ(engine.SettingsText(), text);
+    for (std::uint32_t code = 1; code <= 4; ++code)
+        engine.CompleteBurst(code, 0);
+    EXPECT_EQ(engine.Commands, (std::vector<THidCommand>{{THidCommandKind::StopAfterTrack, 0},
+                                                         {THidCommandKind::Rate, 3},
+                                                         {THidCommandKind::Menu, 40001}}));
+    EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>{atNext});
+
+    // An older version keeps three Unknown actions that never fire, and the same action lines.
+    TRecordingProcessor older;
+    older.ReadSettingsText(WithoutCommandKeys(text));
+    ASSERT_EQ(older.Count(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(older.Actions(i).ToText(), engine.Actions(i).ToText()) << i;
+    for (std::uint32_t code = 1; code <= 3; ++code)
+        older.CompleteBurst(code, 0);
+    EXPECT_TRUE(older.Executed.empty() && older.Commands.empty());
+    EXPECT_EQ(older.SettingsText(), WithoutCommandKeys(text));
+}
+
+TEST(THidProcessorTest, ABadCommandKeyCostsOnlyItsOwnCommand) {
+    TRecordingProcessor engine;
+    engine.ReadSettingsText(Lines(
+        {"Action00=A00000001FFFFFFFF0", "Action00Command=louder", "Action01=A00000002FFFFFFFF0",
+         "Action01Command=rate:9", "Action02=A00000003FFFFFFFF0", "Action02Command=menu:12",
+         "Action03=A00000004FFFFFFFF0", ("Action03Command=" + std::string(5000, 'r')).c_str(),
+         "Action04=C00000005FFFFFFFF0", "Action04Command=preferences",
+         "Action05=A00000006FFFFFFFF0", "Action05Command= always-on-top ",
+         "Action05RepeatDelay=300"}));
+    ASSERT_EQ(engine.Count(), 6);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(engine.Actions(i).HasCommand()) << i;
+    EXPECT_EQ(engine.Actions(4).ActionType, atNext); // the line's own type stays
+    EXPECT_EQ(engine.Actions(5).Command.Kind, THidCommandKind::AlwaysOnTop);
+    EXPECT_EQ(engine.Actions(5).RepeatDelayMs, 300u);
+    for (std::uint32_t code = 1; code <= 6; ++code)
+        engine.CompleteBurst(code, 0);
+    EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>{atNext});
+    EXPECT_EQ(engine.Commands, (std::vector<THidCommand>{{THidCommandKind::AlwaysOnTop, 0}}));
 }
 
 class THidProcessorSettingsTest : public testing::Test {

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <string>
+#include <vector>
+
 #include "engine/hid_processor.h"
 #include "engine/settings_file_win32.h"
 #include "framework/kv_handle.h"
@@ -169,6 +172,54 @@ TEST(THidProcessorSettingsWin32Test, LocalAppDataOfAnyNameAndNoFallBackToTheCurr
     EXPECT_EQ(GetFileAttributesA("kvhid.ini.tmp"), INVALID_FILE_ATTRIBUTES);
     DeleteFileW(blocker.c_str());
     RemoveDirectoryW(profile.c_str());
+}
+
+// Texts written to the debugger output while it lives, wide or narrow: a vectored handler sees
+// the exception that carries each before anyone else.
+class TDebuggerWarnings {
+public:
+    TDebuggerWarnings() : handler_(AddVectoredExceptionHandler(1, &Handler)) { Texts().clear(); }
+    ~TDebuggerWarnings() { RemoveVectoredExceptionHandler(handler_); }
+    static std::vector<std::string>& Texts() {
+        static thread_local std::vector<std::string> texts;
+        return texts;
+    }
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+        constexpr DWORD kWidePrint = 0x4001000A; // DBG_PRINTEXCEPTION_WIDE_C
+        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+        if (record.NumberParameters < 2)
+            return EXCEPTION_CONTINUE_SEARCH;
+        if (record.ExceptionCode == kWidePrint) {
+            const auto* text = reinterpret_cast<const wchar_t*>(record.ExceptionInformation[1]);
+            Texts().emplace_back(text, text + record.ExceptionInformation[0] - 1);
+            return EXCEPTION_CONTINUE_EXECUTION; // no second, narrow copy
+        }
+        if (record.ExceptionCode == DBG_PRINTEXCEPTION_C)
+            Texts().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]),
+                                 record.ExceptionInformation[0] - 1);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    void* handler_;
+};
+
+TEST(THidProcessorSettingsWin32Test, AnUnreadableCommandIsNamedInTheDebuggerOutput) {
+    TDebuggerWarnings warnings;
+    THidProcessor engine;
+    engine.ReadSettingsText("Action00=A00000001FFFFFFFF0\r\nAction00Command=rate:9\r\n"
+                            "Action01=A00000002FFFFFFFF0\r\nAction01Command=menu:12\r\n"
+                            "Action02=A00000003FFFFFFFF0\r\nAction02Command=" +
+                            std::string(5000, 'x') +
+                            "\r\nAction03=A00000004FFFFFFFF0\r\nAction03Command=rate:5\r\n");
+    ASSERT_EQ(engine.Count(), 4);
+    EXPECT_TRUE(engine.Actions(3).HasCommand());
+    std::vector<std::string> expected;
+    for (const char* key : {"Action00", "Action01", "Action02"})
+        expected.push_back(std::string("trelvon: ") + key +
+                           "Command in kvhid.ini names no command this version knows and is "
+                           "ignored");
+    EXPECT_EQ(warnings.Texts(), expected);
 }
 
 } // namespace

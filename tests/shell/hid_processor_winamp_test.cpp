@@ -31,7 +31,7 @@ public:
         thread_.join();
     }
     HWND Window() const { return window_; }
-    std::atomic<LRESULT> PlayState{0}, FullScreen{0};
+    std::atomic<LRESULT> PlayState{0}, FullScreen{0}, Volume{0};
 
     // What arrived once `count` messages have (posted ones come after the call returned).
     std::vector<TMessage> Take(std::size_t count) {
@@ -77,6 +77,8 @@ private:
         }
         if (message == WM_USER && lParam == IPC_ISPLAYING)
             return self->PlayState;
+        if (message == WM_USER && lParam == IPC_SETVOLUME && wParam == IPC_GETVOLUME)
+            return self->Volume;
         return message == WM_USER && lParam == IPC_IS_FULLSCREEN ? self->FullScreen.load() : 0;
     }
 
@@ -116,15 +118,15 @@ protected:
 };
 
 TEST_F(TWinampHidProcessorTest, PostsOneCommandPerActionOfThePlayersSet) {
-    EXPECT_EQ(engine_.SupportedActions(), 0x27FF);
+    EXPECT_EQ(engine_.SupportedActions(), 0xF7FF);
     EXPECT_EQ(engine_.SettingsFileName(), "kvhid.ini");
     const std::pair<std::uint8_t, WPARAM> table[] = {{atNext, 40048},       {atPrevious, 40044},
                                                      {atStop, 40047},       {atVolumeUp, 40058},
                                                      {atVolumeDown, 40059}, {atForward, 40060},
                                                      {atBackward, 40061},   {atPlay, 40045},
-                                                     {atPause, 40046},      {atUnknown, 0},
-                                                     {atEject, 0},          {atShuffle, 0},
-                                                     {atRepeat, 0},         {200, 0}};
+                                                     {atPause, 40046},      {atEject, 40029},
+                                                     {atShuffle, 40023},    {atRepeat, 40022},
+                                                     {atUnknown, 0},        {200, 0}};
     std::vector<TMessage> expected;
     for (const auto& [type, command] : table) {
         engine_.ExecuteAction(type);
@@ -133,7 +135,36 @@ TEST_F(TWinampHidProcessorTest, PostsOneCommandPerActionOfThePlayersSet) {
     EXPECT_EQ(player_.Take(expected.size()), expected);
 }
 
-TEST_F(TWinampHidProcessorTest, PlayPauseAsksThePlayStateAndMuteToggles) {
+// Through the engine, as a press of a learned button runs it: one message a press.
+TEST_F(TWinampHidProcessorTest, EachCommandBeyondTheTypesPostsItsMessageOncePerPress) {
+    using enum THidCommandKind;
+    const std::pair<THidCommand, TMessage> table[] = {
+        {{StopAfterTrack, 0}, {WM_COMMAND, 40157, 0, false}},
+        {{StopFade, 0}, {WM_COMMAND, 40147, 0, false}},
+        {{PlaylistStart, 0}, {WM_COMMAND, 40154, 0, false}},
+        {{PlaylistEnd, 0}, {WM_COMMAND, 40158, 0, false}},
+        {{MainWindow, 0}, {WM_COMMAND, 40258, 0, false}},
+        {{PlaylistWindow, 0}, {WM_COMMAND, 40040, 0, false}},
+        {{EqualizerWindow, 0}, {WM_COMMAND, 40036, 0, false}},
+        {{AlwaysOnTop, 0}, {WM_COMMAND, 40019, 0, false}},
+        {{Preferences, 0}, {WM_COMMAND, 40012, 0, false}},
+        {{Rate, 0}, {WM_USER, 0, IPC_SETRATING, false}},
+        {{Rate, 5}, {WM_USER, 5, IPC_SETRATING, false}},
+        {{Menu, 40000}, {WM_COMMAND, 40000, 0, false}},
+        {{Menu, 65535}, {WM_COMMAND, 65535, 0, false}}};
+    std::vector<TMessage> expected;
+    std::uint32_t code = 0;
+    for (const auto& [command, message] : table) {
+        THidAction& action = engine_.Add(std::make_unique<THidAction>());
+        action.Command = command, action.PressCode = ++code, action.DeviceIndex = 0;
+        engine_.CompleteBurst(code, 0);
+        expected.push_back(message);
+    }
+    EXPECT_EQ(player_.Take(expected.size()), expected);
+    EXPECT_FALSE(engine_.Repeating());
+}
+
+TEST_F(TWinampHidProcessorTest, PlayPauseAsksThePlayState) {
     for (const auto& [state, command] : {std::pair{1, 40046}, {3, 40045}, {0, 40045}}) {
         player_.PlayState = state;
         engine_.ExecuteAction(atPlayPause);
@@ -141,12 +172,38 @@ TEST_F(TWinampHidProcessorTest, PlayPauseAsksThePlayStateAndMuteToggles) {
                                                           {WM_COMMAND, WPARAM(command), 0, false}}))
             << "play state " << state;
     }
-    engine_.ExecuteAction(atMute);
+}
+
+TEST_F(TWinampHidProcessorTest, MuteGivesBackTheVolumeThePlayerHadAndKeepsANewOne) {
+    // Each Mute asks the volume, then sets one.
+    const auto mute = [&](LRESULT answer) {
+        player_.Volume = answer;
+        engine_.ExecuteAction(atMute);
+        const std::vector<TMessage> messages = player_.Take(2);
+        EXPECT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages.front(), (TMessage{WM_USER, IPC_GETVOLUME, IPC_SETVOLUME, true}));
+        return messages.size() == 2 && messages[1].Message == WM_USER &&
+                       messages[1].LParam == IPC_SETVOLUME && !messages[1].Sent
+                   ? static_cast<int>(messages[1].WParam)
+                   : -1;
+    };
+    EXPECT_EQ(mute(200), 0);
     EXPECT_TRUE(engine_.Muted());
-    engine_.ExecuteAction(atMute);
+    EXPECT_EQ(mute(0), 200);
     EXPECT_FALSE(engine_.Muted());
-    EXPECT_EQ(player_.Take(2), (std::vector<TMessage>{{WM_USER, 0, IPC_SETVOLUME, false},
-                                                      {WM_USER, 128, IPC_SETVOLUME, false}}));
+
+    // Silent already, or no answer: unmuting gives the middle volume, as it always did.
+    EXPECT_EQ(mute(0), 0);
+    EXPECT_EQ(mute(0), 128);
+    EXPECT_EQ(mute(1000), 0);
+    EXPECT_EQ(mute(0), 128);
+
+    // Turned up while muted: that Mute mutes again, and the next gives the new volume back.
+    EXPECT_EQ(mute(150), 0);
+    EXPECT_EQ(mute(90), 0);
+    EXPECT_TRUE(engine_.Muted());
+    EXPECT_EQ(mute(0), 90);
+    EXPECT_FALSE(engine_.Muted());
 }
 
 TEST_F(TWinampHidProcessorTest, FullScreenSendsItsSequenceWithTheFlagBlock) {

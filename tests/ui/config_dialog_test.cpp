@@ -265,7 +265,7 @@ TEST_F(TfmConfigTest, ExtendedAddEditDeleteWorkOnTheListAndCancelWritesNothing) 
         Click(dialog, idAdd);
         HWND edit = WaitForDialog("Action");
         ASSERT_NE(edit, nullptr);
-        PickItem(edit, idEditPlayerAction, 9); // Play
+        PickItem(edit, idEditPlayerAction, 2); // Play
         Click(edit, IDOK);
         ASSERT_TRUE(WaitGone(edit));
         EXPECT_EQ(ListRows(dialog, idActions, 3).back(), "Play | Unassigned | Not selected");
@@ -275,7 +275,7 @@ TEST_F(TfmConfigTest, ExtendedAddEditDeleteWorkOnTheListAndCancelWritesNothing) 
         edit = WaitForDialog("Action");
         ASSERT_NE(edit, nullptr);
         EXPECT_EQ(ComboSelection(edit, idEditActiveHid), 1); // device 0
-        PickItem(edit, idEditPlayerAction, 10);              // Pause
+        PickItem(edit, idEditPlayerAction, 3);               // Pause
         Click(edit, IDOK);
         ASSERT_TRUE(WaitGone(edit));
 
@@ -682,6 +682,43 @@ TEST_F(TfmConfigTest, ActionEditTakesRepeatTimingInRangeAndRefusesTheRest) {
     });
     EXPECT_NE(Settings().find("Action00=F1234567812345678-1\r\nAction00RepeatDelay=300\r\n"
                               "Action00RepeatInterval=100\r\nAction01=C12345678FFFFFFFF0\r\n"),
+              std::string::npos)
+        << Settings();
+}
+
+TEST_F(TfmConfigTest, ACommandBeyondTheTypesIsListedByNameAndAMenuCommandTakesItsNumber) {
+    WriteSettings("HidIndex=0\r\nMode=-1\r\nAction00=A12345678FFFFFFFF0\r\n"
+                  "Action00Command=rate:3\r\n");
+    Config([&](HWND dialog) {
+        // The Simple commands follow, unassigned.
+        EXPECT_EQ(ListRows(dialog, idActions, 3).front(), "Rate 3 | Assigned | Trelvon Remote");
+        SelectRow(dialog, 0);
+        Click(dialog, idEdit);
+        const HWND edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        const std::vector<std::string> items = ComboItems(edit, idEditPlayerAction);
+        ASSERT_EQ(items.size(), 31u); // every type but Full Screen, and every command
+        EXPECT_EQ(items[ComboSelection(edit, idEditPlayerAction)], "Rate 3");
+        EXPECT_EQ(items[5], "Stop after this track");
+        EXPECT_EQ(items.back(), "Menu command ...");
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(edit, idEditMenuNumber)));
+
+        PickItem(edit, idEditPlayerAction, 30);
+        ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(GetDlgItem(edit, idEditMenuNumber)); }));
+        SetDlgItemTextA(edit, idEditMenuNumber, "12");
+        Click(edit, IDOK);
+        const HWND box = WaitForDialog("Menu command");
+        ASSERT_NE(box, nullptr);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitGone(box));
+        SetDlgItemTextA(edit, idEditMenuNumber, "40123");
+        Click(edit, IDOK);
+        ASSERT_TRUE(WaitGone(edit));
+        EXPECT_EQ(ListRows(dialog, idActions, 3).front(),
+                  "Menu command 40123 | Assigned | Trelvon Remote");
+        Click(dialog, IDOK);
+    });
+    EXPECT_NE(Settings().find("Action00=A12345678FFFFFFFF0\r\nAction00Command=menu:40123\r\n"),
               std::string::npos)
         << Settings();
 }

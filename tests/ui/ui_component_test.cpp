@@ -195,15 +195,43 @@ TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
 
 TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
     TfmActionEdit dialog;
-    dialog.SupportedActions = 0x27FF;
+    dialog.SupportedActions = 0xF7FF;
     dialog.DeviceNames = {"Remote A", "Remote B", "Remote C"};
     const INT_PTR result = RunModal(dialog, [&] {
         const HWND window = WaitForDialog("Action");
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ComboItems(window, idEditPlayerAction),
-                  (std::vector<std::string>{"Unknown", "Play/Pause", "Next", "Previous", "Stop",
-                                            "Volume Up", "Volume Down", "Forward", "Backward",
-                                            "Play", "Pause", "Mute"}));
+                  (std::vector<std::string>{"Unknown",
+                                            "Play/Pause",
+                                            "Play",
+                                            "Pause",
+                                            "Stop",
+                                            "Stop after this track",
+                                            "Stop with fade-out",
+                                            "Next",
+                                            "Previous",
+                                            "Forward",
+                                            "Backward",
+                                            "Volume Up",
+                                            "Volume Down",
+                                            "Mute",
+                                            "Shuffle",
+                                            "Repeat",
+                                            "Start of playlist",
+                                            "End of playlist",
+                                            "Eject",
+                                            "Main window",
+                                            "Playlist editor",
+                                            "Equalizer",
+                                            "Always on top",
+                                            "Preferences",
+                                            "Rate 0",
+                                            "Rate 1",
+                                            "Rate 2",
+                                            "Rate 3",
+                                            "Rate 4",
+                                            "Rate 5",
+                                            "Menu command ..."}));
         EXPECT_EQ(ComboItems(window, idEditActiveHid).front(), "Autodetect!");
         EXPECT_EQ(ComboSelection(window, idEditActiveHid), 0);
         EXPECT_EQ(ItemText(window, idEditStatus), "Unassigned");
@@ -216,7 +244,7 @@ TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) 
         PostMessageA(warning, WM_COMMAND, IDOK, 0);
         ASSERT_TRUE(WaitGone(warning));
 
-        PickItem(window, idEditPlayerAction, 2); // Next
+        PickItem(window, idEditPlayerAction, 7); // Next
         PickItem(window, idEditActiveHid, 3);    // the third device
         Click(window, idEditAssign);
         const HWND learning = WaitForDialog("HID Action: Next");

@@ -27,6 +27,30 @@ const char* CommandName(WPARAM id) {
         return "Forward 5 s";
     case WINAMP_REW5S:
         return "Rewind 5 s";
+    case WINAMP_FILE_REPEAT:
+        return "Repeat";
+    case WINAMP_FILE_SHUFFLE:
+        return "Shuffle";
+    case WINAMP_FILE_PLAY:
+        return "Open files";
+    case WINAMP_BUTTON4_CTRL:
+        return "Stop after this track";
+    case WINAMP_BUTTON4_SHIFT:
+        return "Stop with fade-out";
+    case WINAMP_BUTTON1_CTRL:
+        return "Start of playlist";
+    case WINAMP_BUTTON5_CTRL:
+        return "End of playlist";
+    case WINAMP_MAIN_WINDOW:
+        return "Main window";
+    case WINAMP_OPTIONS_PLEDIT:
+        return "Playlist editor";
+    case WINAMP_OPTIONS_EQ:
+        return "Equalizer";
+    case WINAMP_OPTIONS_AOT:
+        return "Always on top";
+    case WINAMP_OPTIONS_PREFS:
+        return "Preferences";
     default:
         return nullptr;
     }
@@ -45,6 +69,8 @@ std::string CommandText(UINT message, WPARAM wParam, LPARAM lParam,
         switch (lParam) {
         case IPC_SETVOLUME:
             return "Set volume " + std::to_string(wParam);
+        case IPC_SETRATING:
+            return "Rate " + std::to_string(wParam);
         case IPC_SET_VIS_FS_FLAG:
             return "Set full-screen flag " + std::to_string(wParam);
         case IPC_SET_VIDEO_FULLSCREEN:

@@ -38,8 +38,9 @@ const TVerb Verbs[] = {
     {"unplug", TKind::Unplug},       {"plug", TKind::Plug},
     {"insert", TKind::Insert},       {"move", TKind::Move},
     {"suspend", TKind::Suspend},     {"resume", TKind::Resume},
-    {"expect", TKind::Expect},       {"spacing", TKind::Spacing},
-    {"silence", TKind::Silence},     {"answer", TKind::Answer},
+    {"volume", TKind::Volume},       {"expect", TKind::Expect},
+    {"spacing", TKind::Spacing},     {"silence", TKind::Silence},
+    {"answer", TKind::Answer},
 };
 
 // The buttons an `answer` step names.
@@ -146,6 +147,7 @@ private:
             break;
         case TKind::PlayState:
         case TKind::FullScreen:
+        case TKind::Volume:
         case TKind::Wait:
         case TKind::Spacing:
         case TKind::Silence:
@@ -235,9 +237,11 @@ private:
         const TButton& button = Button(words[0], words[1]);
         const std::string name = RestOfLine(line, 3);
         const int type = HostActionType(name);
-        if (type < 0)
+        const std::optional<THidCommand> command = HostCommand(name);
+        if (type < 0 && !command)
             Fail("no action '" + name + "'");
-        THidAction action(static_cast<std::uint8_t>(type));
+        THidAction action(static_cast<std::uint8_t>(type < 0 ? atUnknown : type));
+        action.Command = command.value_or(THidCommand{});
         action.DeviceIndex = ListPosition(words[0]);
         const bool repeating = action.IsRepeatable();
         const auto addReports = [&](const std::vector<THostReport>& reports, bool toPress) {
@@ -255,6 +259,8 @@ private:
             steps_.push_back({TKind::Ini, lineNumber_, text, {}, 0, {}, {}});
         };
         ini(key + ("=" + action.ToText()));
+        if (action.HasCommand())
+            ini(key + ("Command=" + HidCommandWord(action.Command)));
         if (!withBytes)
             return;
         if (!action.PressBytes.empty())
@@ -450,6 +456,19 @@ private:
     std::string name_ = "ok";
 };
 
+std::optional<THidCommand> HostCommand(const std::string& name) {
+    constexpr std::string_view menu = "menu command ";
+    if (name.size() > menu.size() && SameWords(name.substr(0, menu.size()), std::string(menu)))
+        return ParseHidCommand("menu:" + name.substr(menu.size()));
+    for (auto kind = THidCommandKind::StopAfterTrack; kind <= THidCommandKind::Rate;
+         kind = static_cast<THidCommandKind>(static_cast<int>(kind) + 1))
+        for (std::uint32_t number = 0;
+             number <= (kind == THidCommandKind::Rate ? kHighestRating : 0); ++number)
+            if (SameWords(name, HidCommandName({kind, number})))
+                return THidCommand{kind, number};
+    return std::nullopt;
+}
+
 THostSession::THostSession(TPlayerWindow& player, THostLog& log, std::string pluginFileName,
                            THostDeviceDriver* driver)
     : player_(player), log_(log), pluginFileName_(std::move(pluginFileName)), driver_(driver),
@@ -498,6 +517,9 @@ void THostSession::Run(const THostStep& step) {
         break;
     case TKind::FullScreen:
         player_.SetFullScreen(step.Number != 0);
+        break;
+    case TKind::Volume:
+        player_.SetVolume(static_cast<WPARAM>(step.Number));
         break;
     case TKind::Wait:
         PumpMessagesFor(static_cast<DWORD>(step.Number));

@@ -3,8 +3,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "engine/hid_action.h"
 
 class THostBoxAnswer;
 class THostLog;
@@ -34,7 +37,8 @@ class TPlayerWindow;
 //                                       plug-in's device list at this point of the script (its
 //                                       index among the present devices in bus order), binding
 //                                       the button to the action named as the
-//                                       plug-in names it ("Play/Pause", "Volume Up"), with codes
+//                                       plug-in names it ("Play/Pause", "Volume Up", "Rate 3"),
+//                                       a command beyond the types with its Command key, with codes
 //                                       computed from the button's reports: for a repeating
 //                                       action the press code covers the press reports and the
 //                                       release code the release reports (none without them);
@@ -55,6 +59,8 @@ class TPlayerWindow;
 //                                       and answered at once with that button
 //   playstate <0|1|3>                   the play-state query's answer
 //   fullscreen <0|1>                    the full-screen query's answer
+//   volume <0..255>                     the player's volume, which the volume query answers
+//                                       until the next volume is set (128 at first)
 //   wait <ms>                           serve messages for that long
 //   press <device> <button>             send the press reports, then the release reports
 //   hold <device> <button>              send the press reports
@@ -87,6 +93,7 @@ struct THostStep {
         Uninstall,
         PlayState,
         FullScreen,
+        Volume,
         Wait,
         Press,
         Hold,
@@ -107,8 +114,8 @@ struct THostStep {
     std::string Text;                  // ini line, file to load, expected words, device name,
                                        // the answer's button
     std::vector<std::string> Settings; // a device's key=value words
-    int Number = 0;                    // play state, full-screen flag, milliseconds, device,
-                                       // resume as new device nodes (1) or not (0), the
+    int Number = 0;                    // play state, full-screen flag, volume, milliseconds,
+                                       // device, resume as new device nodes (1) or not (0), the
                                        // answer's button id
     std::vector<THostReport> Reports;  // what press, hold or release sends
     std::string Button;                // the button that press, hold or release works
@@ -180,3 +187,6 @@ std::string HostSettingsPath();
 
 // The words of a `bind` step's action, as the plug-in names action types; -1 for none.
 int HostActionType(const std::string& name);
+// The same for the commands beyond the types ("Stop after this track", "Rate 3", "Menu command
+// 40001"), which bind as an Unknown action with its ActionNNCommand line.
+std::optional<THidCommand> HostCommand(const std::string& name);

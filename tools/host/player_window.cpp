@@ -105,6 +105,12 @@ LRESULT TPlayerWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return playState_;
         case IPC_IS_FULLSCREEN:
             return fullScreen_ ? 1 : 0;
+        case IPC_SETVOLUME:
+            if (wParam == IPC_GETVOLUME)
+                return static_cast<LRESULT>(volume_);
+            volume_ = wParam;
+            log_.AddCommand(message, wParam, lParam);
+            return 0;
         case IPC_SET_VIDEO_FULLSCREEN:
             // Sent, so the sender's block is valid while we read it.
             log_.AddCommand(message, wParam, lParam,

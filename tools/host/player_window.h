@@ -12,9 +12,9 @@ bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
 // Serves the calling thread's messages for milliseconds.
 void PumpMessagesFor(DWORD milliseconds);
 
-// The player's main window as a plug-in sees it: class "Winamp v1.x", answering the play-state
-// and full-screen queries and recording every command in the log. Hidden; owned by the thread
-// that creates it. One at a time per process, as the class name is fixed.
+// The player's main window as a plug-in sees it: class "Winamp v1.x", answering the play-state,
+// full-screen and volume queries and recording every command in the log. Hidden; owned by the
+// thread that creates it. One at a time per process, as the class name is fixed.
 class TPlayerWindow {
 public:
     explicit TPlayerWindow(THostLog& log);
@@ -30,6 +30,10 @@ public:
     // The answer to the full-screen query is 1 while this is true.
     bool FullScreen() const { return fullScreen_; }
     void SetFullScreen(bool fullScreen) { fullScreen_ = fullScreen; }
+    // The answer to the volume query: the last volume set. Volume Up and Down leave it, as the
+    // player's step is its own business.
+    WPARAM Volume() const { return volume_; }
+    void SetVolume(WPARAM volume) { volume_ = volume; }
 
     // Serves messages until the log holds count commands; false on time-out.
     bool WaitForCommands(std::size_t count, DWORD timeoutMs);
@@ -47,4 +51,5 @@ private:
     HWND handle_ = nullptr;
     int playState_ = 0;
     bool fullScreen_ = false;
+    WPARAM volume_ = 128;
 };
