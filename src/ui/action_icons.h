@@ -1,7 +1,7 @@
 #pragma once
 #include <commctrl.h>
 
-// The 14 images of the action list, 16x16: image i stands for action type i+1 (Play/Pause up to
-// Shuffle). Drawn at run time; the caller destroys the list.
-HIMAGELIST CreateActionImageList();
+// The 14 images of the action list, `size` pixels square (16 at 96 DPI): image i stands for
+// action type i+1 (Play/Pause up to Shuffle). Drawn at run time; the caller destroys the list.
+HIMAGELIST CreateActionImageList(int size = 16);
 inline constexpr int kActionImageCount = 14;

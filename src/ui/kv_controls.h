@@ -43,6 +43,7 @@ public:
         Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
     }
     void AddColumn(int column, const char* caption, int width) const;
+    void SetColumnWidth(int column, int width) const { Send(LVM_SETCOLUMNWIDTH, column, width); }
     int ClientWidth() const;
     void Clear() const { Send(LVM_DELETEALLITEMS); }
     int Count() const { return static_cast<int>(Send(LVM_GETITEMCOUNT)); }

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -16,8 +17,12 @@ struct TFontCache {
         for (auto& [key, font] : Fonts)
             DeleteObject(font);
     }
-    std::map<int, HFONT> Fonts;
+    std::map<std::tuple<int, int, bool>, HFONT> Fonts; // by DPI, points and boldness
 };
+
+int dpiOverride = 0;
+// WM_DPICHANGED, which the headers for XP leave out.
+constexpr UINT kDpiChanged = 0x02E0;
 
 // The dialogs of this module inside ShowModal, innermost last. All run on one thread.
 std::vector<TkvDialog*>& RunningDialogs() {
@@ -37,19 +42,32 @@ void InitControls() {
 
 } // namespace
 
-HFONT DialogFont(bool bold, int points) {
+HFONT DialogFont(TkvFontSpec spec, int dpi) {
     static TFontCache cache;
-    const int key = points * 2 + (bold ? 1 : 0);
-    HFONT& font = cache.Fonts[key];
-    if (font == nullptr) {
-        const HDC screen = GetDC(nullptr);
-        const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-        ReleaseDC(nullptr, screen);
-        font = CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
-    }
+    HFONT& font = cache.Fonts[{dpi, spec.Points, spec.Bold}];
+    if (font == nullptr)
+        font = CreateFontA(-MulDiv(spec.Points, dpi, 72), 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL,
+                           FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                           "MS Sans Serif");
     return font;
+}
+
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<TGetDpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr && window != nullptr)
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0)
+            return static_cast<int>(dpi);
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+void SetDialogDpiOverride(int dpi) {
+    dpiOverride = dpi;
 }
 
 TkvDialog::TkvDialog(std::string caption, int clientWidth, int clientHeight, bool toolWindow)
@@ -78,6 +96,7 @@ INT_PTR TkvDialog::ShowModal(HWND owner) {
                                                    &DialogProc, reinterpret_cast<LPARAM>(this));
     std::erase(RunningDialogs(), this);
     handle_ = nullptr;
+    placed_.clear();
     if (error_)
         std::rethrow_exception(std::exchange(error_, nullptr));
     if (result == -1)
@@ -111,14 +130,29 @@ void TkvDialog::CancelAll() {
 
 HWND TkvDialog::AddControl(const TkvControlArgs& args) {
     const HWND control = CreateWindowExA(
-        args.ExStyle, args.Class, args.Text, WS_CHILD | WS_VISIBLE | args.Style, args.Bounds.X,
-        args.Bounds.Y, args.Bounds.Width, args.Bounds.Height, handle_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(args.Id)), kvThisModule(), nullptr);
+        args.ExStyle, args.Class, args.Text, WS_CHILD | WS_VISIBLE | args.Style, 0, 0, 0, 0,
+        handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(args.Id)), kvThisModule(), nullptr);
     if (control == nullptr)
         throw EkvError(std::string("Cannot create a control of class ") + args.Class);
-    SendMessageA(control, WM_SETFONT,
-                 reinterpret_cast<WPARAM>(args.Font != nullptr ? args.Font : DialogFont()), 0);
+    Arrange(control, args.Bounds, args.Font);
     return control;
+}
+
+void TkvDialog::Arrange(HWND control, TkvBounds bounds, TkvFontSpec font) {
+    placed_.push_back({control, bounds, font});
+    Layout();
+}
+
+void TkvDialog::Layout() {
+    // Each edge is scaled from its 96-DPI place, so controls that touch there touch here too.
+    for (const TPlaced& placed : placed_) {
+        const TkvBounds& at = placed.Bounds;
+        const int left = Scaled(at.X), top = Scaled(at.Y);
+        SetWindowPos(placed.Control, nullptr, left, top, Scaled(at.X + at.Width) - left,
+                     Scaled(at.Y + at.Height) - top, SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageA(placed.Control, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(DialogFont(placed.Font, dpi_)), TRUE);
+    }
 }
 
 void TkvDialog::SetControlColors(HWND control, COLORREF text, COLORREF background) {
@@ -163,7 +197,8 @@ INT_PTR TkvDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: {
         SetWindowTextA(handle_, caption_.c_str());
-        RECT frame{0, 0, clientWidth_, clientHeight_};
+        dpi_ = dpiOverride != 0 ? dpiOverride : WindowDpi(handle_);
+        RECT frame{0, 0, Scaled(clientWidth_), Scaled(clientHeight_)};
         AdjustWindowRectEx(&frame, GetWindowLongA(handle_, GWL_STYLE), FALSE,
                            GetWindowLongA(handle_, GWL_EXSTYLE));
         const int width = frame.right - frame.left, height = frame.bottom - frame.top;
@@ -174,6 +209,17 @@ INT_PTR TkvDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
                      SWP_NOZORDER | SWP_NOACTIVATE);
         FormCreate();
         FormShow();
+        return TRUE;
+    }
+    case kDpiChanged: {
+        // Moved to a monitor of another scale in a host that follows each monitor's.
+        dpi_ = HIWORD(wParam);
+        Layout();
+        const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(handle_, nullptr, suggested.left, suggested.top,
+                     suggested.right - suggested.left, suggested.bottom - suggested.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        DpiChanged();
         return TRUE;
     }
     case WM_COMMAND: {
