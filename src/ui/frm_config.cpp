@@ -182,6 +182,42 @@ void TfmConfig::ShowPage(TPage page) {
         ShowWindow(control, SW_SHOW);
     if (page == pgActionsExt)
         RefreshActionList();
+    // A hidden control keeps the keys; the new page's first control takes them instead.
+    const HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(Handle(), focus) &&
+        (GetWindowLongA(focus, GWL_STYLE) & WS_VISIBLE) == 0)
+        FocusControl(FirstControl());
+}
+
+HWND TfmConfig::FirstControl() {
+    // The page's first control, not the tabs above it.
+    for (const HWND control : TabStops())
+        if (control != Control(idPages))
+            return control;
+    return nullptr;
+}
+
+bool TfmConfig::SwitchPage(bool back) {
+    const TkvTabControl pages(Control(idPages));
+    const int count = pages.Count();
+    if (count < 2)
+        return false;
+    const int next = (pages.Selection() + (back ? count - 1 : 1)) % count;
+    pages.Select(next);
+    ShowPage(static_cast<TPage>(pages.ItemData(next)));
+    FocusControl(FirstControl());
+    return true;
+}
+
+bool TfmConfig::KeyDown(HWND control, WPARAM key) {
+    // The action list's own keys, which the dialog manager would take for OK.
+    if (control != Control(idActions) || (key != VK_RETURN && key != VK_DELETE))
+        return false;
+    if (key == VK_RETURN)
+        EditSelectedAction();
+    else
+        DeleteAction();
+    return true;
 }
 
 void TfmConfig::DpiChanged() {

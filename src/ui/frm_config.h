@@ -40,6 +40,9 @@ protected:
     LRESULT Notify(const NMHDR& header) override;
     bool Message(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     void DpiChanged() override;
+    HWND FirstControl() override;
+    bool KeyDown(HWND control, WPARAM key) override;
+    bool SwitchPage(bool back) override;
     void HandleError(std::exception_ptr error) override;
 
 private:

@@ -56,7 +56,7 @@ void TfmConfig::CreateHidPage() {
     kvDeviceBox1_->SetkvLink(kvHid1_.get());
     kvDeviceBox1_->OnChange = [this](TkvDeviceBox*) { kvDeviceBox1Change(); };
     AddPageControl(pgHid, {.Class = "BUTTON",
-                           .Text = "Autodetect",
+                           .Text = "Auto&detect",
                            .Style = WS_TABSTOP,
                            .Bounds = {380, 35, 84, 23},
                            .Id = idAutodetect});

@@ -83,6 +83,7 @@ public:
     using TkvControl::TkvControl;
     void Clear() const { Send(TCM_DELETEALLITEMS); }
     void Insert(int position, const char* caption, LPARAM data) const;
+    int Count() const { return static_cast<int>(Send(TCM_GETITEMCOUNT)); }
     int Selection() const { return static_cast<int>(Send(TCM_GETCURSEL)); }
     void Select(int position) const { Send(TCM_SETCURSEL, static_cast<WPARAM>(position)); }
     LPARAM ItemData(int position) const;

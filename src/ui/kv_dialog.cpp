@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -23,6 +24,10 @@ struct TFontCache {
 int dpiOverride = 0;
 // WM_DPICHANGED, which the headers for XP leave out.
 constexpr UINT kDpiChanged = 0x02E0;
+// Rows of the reading order: controls whose tops lie closer than this (at 96 DPI) share a row.
+constexpr int kRowTolerance = 10;
+// Watches the keys of this thread's modal loops while any dialog of this module runs.
+HHOOK keyFilter = nullptr;
 
 // The dialogs of this module inside ShowModal, innermost last. All run on one thread.
 std::vector<TkvDialog*>& RunningDialogs() {
@@ -91,10 +96,14 @@ INT_PTR TkvDialog::ShowModal(HWND owner) {
     dialogTemplate.Header.dwExtendedStyle = toolWindow_ ? WS_EX_TOOLWINDOW : WS_EX_DLGMODALFRAME;
     error_ = nullptr;
     closing_ = false;
+    if (RunningDialogs().empty())
+        keyFilter = SetWindowsHookExA(WH_MSGFILTER, &KeyFilter, nullptr, GetCurrentThreadId());
     RunningDialogs().push_back(this);
     const INT_PTR result = DialogBoxIndirectParamA(kvThisModule(), &dialogTemplate.Header, owner,
                                                    &DialogProc, reinterpret_cast<LPARAM>(this));
     std::erase(RunningDialogs(), this);
+    if (RunningDialogs().empty() && keyFilter != nullptr)
+        UnhookWindowsHookEx(std::exchange(keyFilter, nullptr));
     handle_ = nullptr;
     placed_.clear();
     if (error_)
@@ -155,6 +164,103 @@ void TkvDialog::Layout() {
     }
 }
 
+std::vector<HWND> TkvDialog::TabStops() const {
+    struct TStop {
+        HWND Control;
+        RECT Bounds;
+        int Row;
+    };
+    std::vector<TStop> stops;
+    for (HWND child = GetWindow(handle_, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        // The style, not IsWindowVisible: the dialog itself is still hidden while it opens.
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        if ((style & (WS_TABSTOP | WS_VISIBLE | WS_DISABLED)) != (WS_TABSTOP | WS_VISIBLE))
+            continue;
+        RECT bounds{};
+        GetWindowRect(child, &bounds);
+        stops.push_back({child, bounds, 0});
+    }
+    std::stable_sort(stops.begin(), stops.end(),
+                     [](const TStop& a, const TStop& b) { return a.Bounds.top < b.Bounds.top; });
+    int row = 0;
+    for (std::size_t i = 0, rowStart = 0; i < stops.size(); ++i) {
+        if (stops[i].Bounds.top - stops[rowStart].Bounds.top >= Scaled(kRowTolerance)) {
+            rowStart = i;
+            ++row;
+        }
+        stops[i].Row = row;
+    }
+    std::stable_sort(stops.begin(), stops.end(), [](const TStop& a, const TStop& b) {
+        return std::tie(a.Row, a.Bounds.left, a.Bounds.top) <
+               std::tie(b.Row, b.Bounds.left, b.Bounds.top);
+    });
+    std::vector<HWND> order;
+    for (const TStop& stop : stops)
+        order.push_back(stop.Control);
+    return order;
+}
+
+HWND TkvDialog::FirstControl() {
+    const std::vector<HWND> stops = TabStops();
+    return stops.empty() ? nullptr : stops.front();
+}
+
+void TkvDialog::FocusControl(HWND control) {
+    // Through the dialog manager, which also moves the default button and selects an edit's text.
+    if (control != nullptr)
+        SendMessageA(handle_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
+void TkvDialog::MoveFocus(bool back) {
+    const std::vector<HWND> stops = TabStops();
+    if (stops.empty())
+        return;
+    // The focus may lie in a part of a control, such as a combo box's edit.
+    HWND focus = GetFocus();
+    while (focus != nullptr && GetParent(focus) != handle_)
+        focus = GetParent(focus);
+    const auto at = std::find(stops.begin(), stops.end(), focus);
+    const auto count = static_cast<std::ptrdiff_t>(stops.size());
+    std::ptrdiff_t next = back ? count - 1 : 0;
+    if (at != stops.end())
+        next = ((at - stops.begin()) + (back ? count - 1 : 1)) % count;
+    FocusControl(stops[static_cast<std::size_t>(next)]);
+}
+
+bool TkvDialog::PreviewKey(const MSG& message) {
+    if (message.wParam != VK_TAB)
+        return KeyDown(message.hwnd, message.wParam);
+    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    if (GetKeyState(VK_CONTROL) < 0)
+        return SwitchPage(shift);
+    MoveFocus(shift);
+    return true;
+}
+
+LRESULT CALLBACK TkvDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+    // The modal loops of DialogBox and of message boxes hand every message here before the
+    // dialog manager: the only place to see Tab and Enter before it acts on them.
+    TkvDialog* dialog = Innermost();
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && dialog != nullptr && dialog->handle_ != nullptr &&
+        message->message == WM_KEYDOWN &&
+        (message->hwnd == dialog->handle_ || IsChild(dialog->handle_, message->hwnd))) {
+        try {
+            if (dialog->PreviewKey(*message))
+                return 1;
+        } catch (...) {
+            try {
+                dialog->HandleError(std::current_exception());
+            } catch (...) {
+                // Nothing more can be done for this key.
+            }
+            return 1;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void TkvDialog::SetControlColors(HWND control, COLORREF text, COLORREF background) {
     TColors& colors = colors_[control];
     colors.Text = text;
@@ -209,6 +315,10 @@ INT_PTR TkvDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
                      SWP_NOZORDER | SWP_NOACTIVATE);
         FormCreate();
         FormShow();
+        if (const HWND first = FirstControl()) {
+            FocusControl(first);
+            return FALSE;
+        }
         return TRUE;
     }
     case kDpiChanged: {

@@ -41,7 +41,9 @@ struct TkvControlArgs {
 // A modal dialog whose controls are created in code. Positions and sizes are given as at 96 DPI
 // and scaled once to the window's DPI, font included, so the dialog reads the same at every
 // display scale; WM_DPICHANGED lays it out again. The dialog manager still runs the modal loop,
-// so Enter reaches the default button (IDOK) and Esc and the frame's close box reach IDCANCEL.
+// so Enter reaches the default button (IDOK), Esc and the frame's close box reach IDCANCEL, and
+// Alt+letter reaches the control with that underlined letter. Tab and Shift+Tab go through the
+// visible controls in reading order, Ctrl+Tab and Ctrl+Shift+Tab switch pages where there are.
 //
 // No exception leaves the dialog procedure: one raised while the dialog runs is kept, the
 // dialog ends, and ShowModal raises it again in the caller, unless HandleError deals with it.
@@ -88,6 +90,16 @@ protected:
     virtual LRESULT Notify(const NMHDR&) { return 0; }
     // After the controls have been laid out at a new DPI: for what sizes itself in pixels.
     virtual void DpiChanged() {}
+    // The control that has the focus when the dialog opens; none: the first in reading order.
+    virtual HWND FirstControl();
+    // A key pressed in the dialog before the dialog manager sees it; true when handled.
+    virtual bool KeyDown(HWND, WPARAM) { return false; }
+    // Ctrl+Tab (or with Shift, `back`); true when the dialog has pages and switched.
+    virtual bool SwitchPage(bool) { return false; }
+    // The visible, enabled controls that Tab stops at, in reading order: by rows, then left to
+    // right.
+    std::vector<HWND> TabStops() const;
+    void FocusControl(HWND control);
     virtual void Timer(UINT_PTR) {}
     // Any other message; true when handled, with its result.
     virtual bool Message(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
@@ -97,6 +109,9 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
+    bool PreviewKey(const MSG& message);
+    void MoveFocus(bool back);
     void Layout();
     struct TPlaced {
         HWND Control;
