@@ -117,7 +117,7 @@ void TfmActionEdit::FormCreate() {
                 .Style = SS_CENTER | SS_CENTERIMAGE,
                 .Bounds = {104, 74, 95, 21},
                 .Id = idEditStatus,
-                .Font = DialogFont(true)});
+                .Font = {.Bold = true}});
     AddControl({.Class = "BUTTON",
                 .Text = "&Assign",
                 .Style = WS_TABSTOP | BS_PUSHBUTTON,
@@ -127,7 +127,7 @@ void TfmActionEdit::FormCreate() {
         AddControl({.Class = "STATIC",
                     .Text = label,
                     .Style = SS_LEFT,
-                    .Bounds = {8, y + 4, 160, 13},
+                    .Bounds = {8, y + 4, 212, 13},
                     .Id = labelId});
         AddControl({.Class = "EDIT",
                     .Style = WS_TABSTOP | ES_NUMBER | ES_RIGHT | ES_AUTOHSCROLL,

@@ -85,7 +85,7 @@ HWND TfmConfig::AddLink(TPage page, TkvControlArgs args) {
 }
 
 void TfmConfig::FormCreate() {
-    img16_ = CreateActionImageList();
+    img16_ = CreateActionImageList(Scaled(16));
     // At the bottom of the z-order, so that it never paints over the pages' controls.
     const TkvTabControl pages(AddControl({.Class = WC_TABCONTROLA,
                                           .Style = WS_TABSTOP | WS_CLIPSIBLINGS,
@@ -110,7 +110,7 @@ void TfmConfig::FormCreate() {
     AddLink(kPageCount, {.Text = "Powered by kvLink Lib",
                          .Bounds = {8, 258, 200, 13},
                          .Id = idPowered,
-                         .Font = DialogFont(true)});
+                         .Font = {.Bold = true}});
     AddControl({.Class = "BUTTON",
                 .Text = "&OK",
                 .Style = WS_TABSTOP | BS_DEFPUSHBUTTON,
@@ -122,6 +122,7 @@ void TfmConfig::FormCreate() {
                 .Bounds = {398, 250, 75, 25},
                 .Id = IDCANCEL});
     SetWindowPos(pages.Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SizeColumns();
     RenewPortReports();
     created_ = true;
 }
@@ -132,7 +133,7 @@ void TfmConfig::CreateAboutPage() {
                              .Style = SS_LEFT | SS_NOTIFY,
                              .Bounds = {24, 40, 300, 28},
                              .Id = idAboutTitle,
-                             .Font = DialogFont(true, 16)});
+                             .Font = {.Bold = true, .Points = 16}});
     AddPageControl(
         pgAbout,
         {.Class = "STATIC", .Style = SS_LEFT, .Bounds = {24, 74, 420, 28}, .Id = idAboutVersion});
@@ -181,6 +182,60 @@ void TfmConfig::ShowPage(TPage page) {
         ShowWindow(control, SW_SHOW);
     if (page == pgActionsExt)
         RefreshActionList();
+    // A hidden control keeps the keys; the new page's first control takes them instead.
+    const HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(Handle(), focus) &&
+        (GetWindowLongA(focus, GWL_STYLE) & WS_VISIBLE) == 0)
+        FocusControl(FirstControl());
+}
+
+HWND TfmConfig::FirstControl() {
+    // The page's first control, not the tabs above it.
+    for (const HWND control : TabStops())
+        if (control != Control(idPages))
+            return control;
+    return nullptr;
+}
+
+bool TfmConfig::SwitchPage(bool back) {
+    const TkvTabControl pages(Control(idPages));
+    const int count = pages.Count();
+    if (count < 2)
+        return false;
+    const int next = (pages.Selection() + (back ? count - 1 : 1)) % count;
+    pages.Select(next);
+    ShowPage(static_cast<TPage>(pages.ItemData(next)));
+    FocusControl(FirstControl());
+    return true;
+}
+
+bool TfmConfig::KeyDown(HWND control, WPARAM key) {
+    // The action list's own keys, which the dialog manager would take for OK.
+    if (control != Control(idActions) || (key != VK_RETURN && key != VK_DELETE))
+        return false;
+    if (key == VK_RETURN)
+        EditSelectedAction();
+    else
+        DeleteAction();
+    return true;
+}
+
+void TfmConfig::DpiChanged() {
+    const HIMAGELIST previous = img16_;
+    img16_ = CreateActionImageList(Scaled(16));
+    TkvListView(Control(idActions)).SetSmallImages(img16_);
+    ImageList_Destroy(previous);
+    SizeColumns();
+}
+
+void TfmConfig::SizeColumns() {
+    const TkvListView actions(Control(idActions));
+    actions.SetColumnWidth(0, Scaled(98));
+    actions.SetColumnWidth(1, Scaled(72));
+    actions.SetColumnWidth(2, actions.ClientWidth() - Scaled(98) - Scaled(72));
+    const TkvListView info(Control(idHidInfo));
+    info.SetColumnWidth(0, Scaled(100));
+    info.SetColumnWidth(1, info.ClientWidth() - Scaled(100) - GetSystemMetrics(SM_CXVSCROLL));
 }
 
 void TfmConfig::ShowMode(bool extended) {

@@ -39,6 +39,10 @@ protected:
     void Command(int id, int code, HWND control) override;
     LRESULT Notify(const NMHDR& header) override;
     bool Message(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void DpiChanged() override;
+    HWND FirstControl() override;
+    bool KeyDown(HWND control, WPARAM key) override;
+    bool SwitchPage(bool back) override;
     void HandleError(std::exception_ptr error) override;
 
 private:
@@ -52,6 +56,8 @@ private:
     // A static text that opens a web page when clicked; Style and Class are set here.
     HWND AddLink(TPage page, TkvControlArgs args);
 
+    // The lists' columns at the dialog's DPI, the last one filling its list.
+    void SizeColumns();
     // Tabs of the visible pages in page order; the active page's controls shown.
     void UpdateTabs();
     void ShowPage(TPage page);

@@ -52,7 +52,7 @@ void TfmConfig::CreateSimplePage() {
                                .Style = WS_TABSTOP | BS_OWNERDRAW,
                                .Bounds = {372, 206, 92, 25},
                                .Id = idMore,
-                               .Font = DialogFont(true)});
+                               .Font = {.Bold = true}});
 }
 
 void TfmConfig::CreateExtendedPage() {
@@ -65,9 +65,10 @@ void TfmConfig::CreateExtendedPage() {
          .ExStyle = WS_EX_CLIENTEDGE}));
     list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
     list.SetSmallImages(img16_);
-    list.AddColumn(0, "Action", 98);
-    list.AddColumn(1, "State", 72);
-    list.AddColumn(2, "Device", list.ClientWidth() - 98 - 72);
+    // Sized with the HID page's list by SizeColumns.
+    list.AddColumn(0, "Action", 0);
+    list.AddColumn(1, "State", 0);
+    list.AddColumn(2, "Device", 0);
     const auto button = [&](const char* text, int y, int id) {
         AddPageControl(pgActionsExt, {.Class = "BUTTON",
                                       .Text = text,
@@ -78,7 +79,11 @@ void TfmConfig::CreateExtendedPage() {
     button("&Add ...", 36, idAdd);
     button("&Edit ...", 66, idEdit);
     button("&Delete", 96, idDelete);
-    button("<< Simple mode", 206, idSimple);
+    AddPageControl(pgActionsExt, {.Class = "BUTTON",
+                                  .Text = "<< Simple mode",
+                                  .Style = WS_TABSTOP,
+                                  .Bounds = {356, 206, 108, 25},
+                                  .Id = idSimple});
     // The buttons' hints.
     const HWND tips = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,

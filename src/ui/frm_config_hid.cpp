@@ -47,16 +47,16 @@ void TfmConfig::CreateHidPage() {
     AddPageControl(pgHid, {.Class = "STATIC",
                            .Text = "Active HID device:",
                            .Style = SS_LEFT,
-                           .Bounds = {16, 40, 96, 13},
+                           .Bounds = {16, 40, 106, 13},
                            .Id = idHidLabel});
-    kvDeviceBox1_ =
-        std::make_unique<TkvDeviceBox>(Handle(), idDeviceBox, 112, 36, 256, 200, DialogFont());
+    kvDeviceBox1_ = std::make_unique<TkvDeviceBox>(Handle(), idDeviceBox, 0, 0, 0, 0, nullptr);
+    Arrange(kvDeviceBox1_->Handle(), {124, 36, 248, 200});
     pageControls_[pgHid].push_back(kvDeviceBox1_->Handle());
     kvDeviceBox1_->SetResetOnChanged(false);
     kvDeviceBox1_->SetkvLink(kvHid1_.get());
     kvDeviceBox1_->OnChange = [this](TkvDeviceBox*) { kvDeviceBox1Change(); };
     AddPageControl(pgHid, {.Class = "BUTTON",
-                           .Text = "Autodetect",
+                           .Text = "Auto&detect",
                            .Style = WS_TABSTOP,
                            .Bounds = {380, 35, 84, 23},
                            .Id = idAutodetect});
@@ -73,8 +73,8 @@ void TfmConfig::CreateHidPage() {
                                .Id = idHidInfo,
                                .ExStyle = WS_EX_CLIENTEDGE}));
     info.SetExtendedStyle(LVS_EX_FULLROWSELECT);
-    info.AddColumn(0, "Property", 100);
-    info.AddColumn(1, "Value", info.ClientWidth() - 100 - GetSystemMetrics(SM_CXVSCROLL));
+    info.AddColumn(0, "Property", 0);
+    info.AddColumn(1, "Value", 0);
     // Check boxes ask their parent for a background: the page's, not the dialog's grey.
     SetControlColors(AddPageControl(pgHid, {.Class = "BUTTON",
                                             .Text = "Open selected HID device and show HID reports",

@@ -65,7 +65,7 @@ void TfmHidAction::FormCreate() {
                 .Style = SS_LEFT,
                 .Bounds = {40, 8, 349, 34},
                 .Id = idActionMessage,
-                .Font = DialogFont(true, 10)});
+                .Font = {.Bold = true, .Points = 10}});
     AddControl(
         {.Class = PROGRESS_CLASSA, .Style = 0, .Bounds = {8, 50, 381, 17}, .Id = idActionProgress});
     SendMessageA(Control(idActionProgress), PBM_SETRANGE32, 0, kProgressMax);

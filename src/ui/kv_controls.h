@@ -43,6 +43,7 @@ public:
         Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
     }
     void AddColumn(int column, const char* caption, int width) const;
+    void SetColumnWidth(int column, int width) const { Send(LVM_SETCOLUMNWIDTH, column, width); }
     int ClientWidth() const;
     void Clear() const { Send(LVM_DELETEALLITEMS); }
     int Count() const { return static_cast<int>(Send(LVM_GETITEMCOUNT)); }
@@ -82,6 +83,7 @@ public:
     using TkvControl::TkvControl;
     void Clear() const { Send(TCM_DELETEALLITEMS); }
     void Insert(int position, const char* caption, LPARAM data) const;
+    int Count() const { return static_cast<int>(Send(TCM_GETITEMCOUNT)); }
     int Selection() const { return static_cast<int>(Send(TCM_GETCURSEL)); }
     void Select(int position) const { Send(TCM_SETCURSEL, static_cast<WPARAM>(position)); }
     LPARAM ItemData(int position) const;

@@ -723,4 +723,54 @@ TEST_F(TfmConfigTest, ACommandBeyondTheTypesIsListedByNameAndAMenuCommandTakesIt
         << Settings();
 }
 
+// Keys only: Tab goes round the Extended page in reading order, Enter on the list edits, Esc closes
+// the edit and gives the list its focus back, Ctrl+Tab reaches the HID page, Alt+D autodetects,
+// Esc cancels learning and then the dialog, and nothing is saved.
+TEST_F(TfmConfigTest, TheDialogWorksFromTheKeyboardAlone) {
+    const std::string saved = "HidIndex=0\r\nMode=-1\r\nAction00=C12345678FFFFFFFF0\r\n";
+    WriteSettings(saved);
+    Config([&](HWND dialog) {
+        SetForegroundWindow(dialog);
+        const auto focusIs = [&](HWND window, int id) {
+            return PumpUntil([&] { return FocusedId(window) == id; }, 2000);
+        };
+        ASSERT_TRUE(focusIs(dialog, idActions)) << FocusedId(dialog);
+        for (const int next : {idAdd, idEdit, idDelete, idQuickResponse, idSimple, IDOK, IDCANCEL,
+                               idPages, idActions}) {
+            PressKey(VK_TAB);
+            ASSERT_TRUE(focusIs(dialog, next)) << next << " expected, " << FocusedId(dialog);
+        }
+        PressKey(VK_TAB, {VK_SHIFT});
+        ASSERT_TRUE(focusIs(dialog, idPages));
+        PressKey(VK_TAB);
+        ASSERT_TRUE(focusIs(dialog, idActions));
+
+        PressKey(VK_HOME);
+        ASSERT_TRUE(PumpUntil([&] {
+            return SendDlgItemMessageA(dialog, idActions, LVM_GETNEXTITEM, -1, LVNI_SELECTED) == 0;
+        }));
+        PressKey(VK_RETURN);
+        const HWND edit = WaitForDialog("Action");
+        ASSERT_NE(edit, nullptr);
+        EXPECT_TRUE(focusIs(edit, idEditPlayerAction));
+        PressKey(VK_ESCAPE);
+        ASSERT_TRUE(WaitGone(edit));
+        EXPECT_TRUE(focusIs(dialog, idActions));
+
+        SendDlgItemMessageA(dialog, idAboutTitle, WM_LBUTTONDBLCLK, 0, 0); // reveals the HID page
+        PressKey(VK_TAB, {VK_CONTROL});
+        ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(GetDlgItem(dialog, idHidTree)); }));
+        EXPECT_TRUE(focusIs(dialog, idDeviceBox));
+        PressKey('D', {VK_MENU});
+        const HWND detection = WaitForDialog("Detection an active HID");
+        ASSERT_NE(detection, nullptr);
+        PressKey(VK_ESCAPE);
+        ASSERT_TRUE(WaitGone(detection));
+        EXPECT_TRUE(IsWindow(dialog));
+        PressKey(VK_ESCAPE);
+        EXPECT_TRUE(WaitGone(dialog));
+    });
+    EXPECT_EQ(Settings(), saved);
+}
+
 } // namespace

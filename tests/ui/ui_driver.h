@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -90,4 +91,32 @@ inline std::vector<std::string> ListRows(HWND dialog, int id, int columns) {
         rows.push_back(line);
     }
     return rows;
+}
+
+// Presses `key` with `held` (VK_CONTROL, VK_SHIFT, VK_MENU) held down, through the system's input
+// queue as a keyboard does, so that the key state the dialog manager reads is real.
+inline void PressKey(WORD key, std::initializer_list<WORD> held = {}) {
+    std::vector<INPUT> inputs;
+    const auto add = [&](WORD virtualKey, bool up) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = virtualKey;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    };
+    for (const WORD modifier : held)
+        add(modifier, false);
+    add(key, false);
+    add(key, true);
+    for (auto modifier = held.end(); modifier != held.begin();)
+        add(*--modifier, true);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// The control id of the focus in `window`'s thread, 0 for none.
+inline int FocusedId(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus != nullptr ? GetDlgCtrlID(info.hwndFocus) : 0;
 }

@@ -1,6 +1,8 @@
 // Renders every page and dialog of the configuration UI into BMP files, for the README's
 // screenshots (scripts/screenshots converts them to PNG). Runs the real plug-in in the player
-// stand-in on the simulated bus, as the UI tests do: ui_screenshots <output folder>.
+// stand-in on the simulated bus, as the UI tests do: ui_screenshots <output folder> [suffix].
+// With a suffix, the stand-in is a DPI-aware host, so the dialogs show at the display's own
+// scale (the prefix's LogPixels), and every file name ends with the suffix.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -22,6 +24,15 @@
 namespace {
 
 std::string folder;
+std::string suffix;
+
+// What a DPI-aware player does at its start; the call is missing before Vista.
+void BecomeDpiAware() {
+    using TSetProcessDPIAware = BOOL(WINAPI*)();
+    if (const auto setAware = reinterpret_cast<TSetProcessDPIAware>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDPIAware"))))
+        setAware();
+}
 
 // The window as it is on the screen, as a 24-bit BMP file.
 void Capture(HWND window, const std::string& name) {
@@ -49,7 +60,7 @@ void Capture(HWND window, const std::string& name) {
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof file + sizeof info;
     file.bfSize = file.bfOffBits + stride * height;
-    std::ofstream out(folder + "\\" + name + ".bmp", std::ios::binary);
+    std::ofstream out(folder + "\\" + name + suffix + ".bmp", std::ios::binary);
     out.write(reinterpret_cast<const char*>(&file), sizeof file);
     out.write(reinterpret_cast<const char*>(&info), sizeof info);
     out.write(static_cast<const char*>(bits), stride * height);
@@ -57,7 +68,7 @@ void Capture(HWND window, const std::string& name) {
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    std::printf("%s\n", name.c_str());
+    std::printf("%s%s\n", name.c_str(), suffix.c_str());
 }
 
 void ShowTab(HWND dialog, int position) {
@@ -132,6 +143,9 @@ void Tour(TSimBus& bus, HWND dialog) {
 
 int main(int argc, char** argv) {
     folder = argc > 1 ? argv[1] : ".";
+    suffix = argc > 2 ? argv[2] : "";
+    if (!suffix.empty())
+        BecomeDpiAware();
     TSimBus bus;
     TSimDevice remote;
     remote.Product = L"Living Room Remote";
