@@ -47,14 +47,14 @@ void InitControls() {
 
 } // namespace
 
-HFONT DialogFont(TkvFontSpec spec, int dpi) {
+HFONT DialogFont(TkvFontStyle style, int dpi) {
     static TFontCache cache;
-    HFONT& font = cache.Fonts[{dpi, spec.Points, spec.Bold}];
+    HFONT& font = cache.Fonts[{dpi, style.Points, style.Bold}];
     if (font == nullptr)
-        font = CreateFontA(-MulDiv(spec.Points, dpi, 72), 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL,
-                           FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                           "MS Sans Serif");
+        font = CreateFontA(-MulDiv(style.Points, dpi, 72), 0, 0, 0,
+                           style.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
     return font;
 }
 
@@ -147,7 +147,7 @@ HWND TkvDialog::AddControl(const TkvControlArgs& args) {
     return control;
 }
 
-void TkvDialog::Arrange(HWND control, TkvBounds bounds, TkvFontSpec font) {
+void TkvDialog::Arrange(HWND control, TkvBounds bounds, TkvFontStyle font) {
     placed_.push_back({control, bounds, font});
     Layout();
 }

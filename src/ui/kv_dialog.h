@@ -8,12 +8,12 @@
 #include <vector>
 
 // The dialogs' font, MS Sans Serif: plain 8 pt, bold, or bold at another size.
-struct TkvFontSpec {
+struct TkvFontStyle {
     bool Bold = false;
     int Points = 8;
 };
 // The font for a dialog shown at `dpi`; it lives as long as the module.
-HFONT DialogFont(TkvFontSpec spec, int dpi);
+HFONT DialogFont(TkvFontStyle style, int dpi);
 
 // The DPI a window is shown at: GetDpiForWindow where the system has it (not on XP), else the
 // screen's LOGPIXELSY.
@@ -34,7 +34,7 @@ struct TkvControlArgs {
     DWORD Style = 0; // WS_CHILD and WS_VISIBLE are always added
     TkvBounds Bounds{};
     int Id = 0;
-    TkvFontSpec Font{};
+    TkvFontStyle Font{};
     DWORD ExStyle = 0;
 };
 
@@ -70,7 +70,7 @@ protected:
 
     HWND AddControl(const TkvControlArgs& args);
     // Places a control created elsewhere as AddControl places its own, now and at each new DPI.
-    void Arrange(HWND control, TkvBounds bounds, TkvFontSpec font = {});
+    void Arrange(HWND control, TkvBounds bounds, TkvFontStyle font = {});
     int Dpi() const { return dpi_; }
     // Pixels at 96 DPI in pixels of this dialog.
     int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
@@ -116,7 +116,7 @@ private:
     struct TPlaced {
         HWND Control;
         TkvBounds Bounds;
-        TkvFontSpec Font;
+        TkvFontStyle Font;
     };
     struct TColors {
         COLORREF Text;
