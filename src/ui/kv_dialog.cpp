@@ -148,20 +148,22 @@ HWND TkvDialog::AddControl(const TkvControlArgs& args) {
 }
 
 void TkvDialog::Arrange(HWND control, TkvBounds bounds, TkvFontStyle font) {
-    placed_.push_back({control, bounds, font});
-    Layout();
+    Place(placed_.emplace_back(TPlaced{control, bounds, font}));
 }
 
 void TkvDialog::Layout() {
+    for (const TPlaced& placed : placed_)
+        Place(placed);
+}
+
+void TkvDialog::Place(const TPlaced& placed) {
     // Each edge is scaled from its 96-DPI place, so controls that touch there touch here too.
-    for (const TPlaced& placed : placed_) {
-        const TkvBounds& at = placed.Bounds;
-        const int left = Scaled(at.X), top = Scaled(at.Y);
-        SetWindowPos(placed.Control, nullptr, left, top, Scaled(at.X + at.Width) - left,
-                     Scaled(at.Y + at.Height) - top, SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageA(placed.Control, WM_SETFONT,
-                     reinterpret_cast<WPARAM>(DialogFont(placed.Font, dpi_)), TRUE);
-    }
+    const TkvBounds& at = placed.Bounds;
+    const int left = Scaled(at.X), top = Scaled(at.Y);
+    SetWindowPos(placed.Control, nullptr, left, top, Scaled(at.X + at.Width) - left,
+                 Scaled(at.Y + at.Height) - top, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(placed.Control, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(DialogFont(placed.Font, dpi_)), TRUE);
 }
 
 std::vector<HWND> TkvDialog::TabStops() const {

@@ -112,12 +112,14 @@ private:
     static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
     bool PreviewKey(const MSG& message);
     void MoveFocus(bool back);
+    // Every control placed again at dpi_, as on a DPI change.
     void Layout();
     struct TPlaced {
         HWND Control;
         TkvBounds Bounds;
         TkvFontStyle Font;
     };
+    void Place(const TPlaced& placed);
     struct TColors {
         COLORREF Text;
         HBRUSH Background;
