@@ -34,11 +34,17 @@ void BecomeDpiAware() {
         setAware();
 }
 
-// The window as it is on the screen, as a 24-bit BMP file.
-void Capture(HWND window, const std::string& name) {
+// The window as it is on the screen, with `also` (a dropped-down list, say) when given, as a
+// 24-bit BMP file.
+void Capture(HWND window, const std::string& name, HWND also = nullptr) {
     Sleep(300); // let it paint
     RECT frame{};
     GetWindowRect(window, &frame);
+    if (also != nullptr) {
+        RECT extra{};
+        GetWindowRect(also, &extra);
+        UnionRect(&frame, &frame, &extra);
+    }
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     const HDC screen = GetDC(nullptr);
     const HDC memory = CreateCompatibleDC(screen);
@@ -115,6 +121,14 @@ void Tour(TSimBus& bus, HWND dialog) {
     Click(dialog, idEdit);
     const HWND edit = WaitForDialog("Action");
     Capture(edit, "action_edit");
+    // Every command a button can have, in the order the list offers them.
+    SendDlgItemMessageA(edit, idEditPlayerAction, CB_SHOWDROPDOWN, TRUE, 0);
+    COMBOBOXINFO commands{};
+    commands.cbSize = sizeof commands;
+    GetComboBoxInfo(GetDlgItem(edit, idEditPlayerAction), &commands);
+    SendMessageA(commands.hwndList, LB_SETTOPINDEX, 0, 0);
+    Capture(edit, "action_commands", commands.hwndList);
+    SendDlgItemMessageA(edit, idEditPlayerAction, CB_SHOWDROPDOWN, FALSE, 0);
     Click(edit, IDCANCEL);
     WaitGone(edit);
 
