@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     THidProcessor engine;
     engine.ReadSettingsText(text);
-    Check(engine.Count() <= 32);
+    Check(engine.Count() <= kMaxActions);
     const std::string saved = engine.SettingsText();
     THidProcessor reloaded;
     reloaded.ReadSettingsText(saved);
