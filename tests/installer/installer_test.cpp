@@ -127,7 +127,8 @@ HWND WindowOf(const TChild& child) {
 
 // Until a program has the DLL loaded: a mapped image cannot be opened for writing.
 bool AwaitLoaded(const std::string& dll) {
-    for (int i = 0; i < 200; ++i, Sleep(50)) {
+    // Up to 30 s: a player started while the machine is busy can take over 10 s to start.
+    for (int i = 0; i < 600; ++i, Sleep(50)) {
         const HANDLE file =
             CreateFileA(dll.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
