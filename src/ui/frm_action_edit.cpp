@@ -73,12 +73,12 @@ bool Stands(const TPlayerActionItem& item, const THidAction& action) {
     return item.Command.Kind == THidCommandKind::Menu || item.Command == action.Command;
 }
 
+// The number typed, read as kvhid.ini reads it, so the dialog accepts exactly what the file keeps.
 std::optional<std::uint32_t> MenuNumber(std::string_view text) {
-    const auto value = ParseDecimal32(TrimBlanks(text));
-    if (!value || *value < static_cast<std::int32_t>(kFirstMenuCommand) ||
-        *value > static_cast<std::int32_t>(kLastMenuCommand))
+    const auto command = ParseHidCommand("menu:" + std::string(TrimBlanks(text)));
+    if (!command)
         return std::nullopt;
-    return static_cast<std::uint32_t>(*value);
+    return command->Number;
 }
 
 } // namespace
