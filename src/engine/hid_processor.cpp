@@ -6,7 +6,6 @@
 
 #include "engine/settings_file.h"
 #include "engine/settings_text.h"
-#include "framework/kv_crc.h"
 #include "framework/kv_error.h"
 #include "framework/kv_hex.h"
 
@@ -66,16 +65,16 @@ constexpr const char* kAltPressBytesKey = "AltPressBytes";
 constexpr const char* kAltReleaseBytesKey = "AltReleaseBytes";
 
 // The bytes of one burst from the key of `position` with `suffix`. A value that is no burst of
-// `code` is left out with a warning; the action works from its code alone, as before.
+// the pattern's code is left out with a warning; the action works from its code alone, as before.
 void ReadBurstBytes(const TSettingsValues& values, int position, const char* suffix,
-                    std::uint32_t code, std::vector<std::uint8_t>& bytes) {
+                    THidBurstPattern& pattern) {
     const std::string key = ActionKey(position, suffix);
     const std::string_view value = TrimBlanks(values.Value(key).value_or(""));
     if (value.empty())
         return;
-    if (ParseHexBytes(value, bytes) && BurstBytesMatch(bytes, code))
+    if (ParseHexBytes(value, pattern.Bytes) && BurstBytesMatch(pattern.Bytes, pattern.Code))
         return;
-    bytes.clear();
+    pattern.Bytes.clear();
     SettingsWarning("trelvon: " + key + " in kvhid.ini does not match its action and is ignored");
 }
 
@@ -85,16 +84,10 @@ void AppendBurstBytes(std::string& text, int position, const char* suffix,
         text += ActionKey(position, suffix) + "=" + HexBytesText(bytes) + "\r\n";
 }
 
-// Keeps the bytes of a burst for an action that lacks them, when the burst kept them all.
-void KeepBurstBytes(std::vector<std::uint8_t>& kept, std::span<const std::uint8_t> bytes) {
-    if (kept.empty() && bytes.size() <= kMaxBurstBytes)
-        kept.assign(bytes.begin(), bytes.end());
-}
-
 // A repeating action whose press was seen and whose release is awaited; device and mode play no
 // part, so a hold goes on repeating across a reopen of the devices.
 bool HeldForRepeat(const THidAction& action) {
-    return action.Pressed && action.ReleaseCode != kNoCode && action.IsRepeatable() &&
+    return action.Pressed && action.ReleaseCode() != kNoCode && action.IsRepeatable() &&
            action.IsAssigned();
 }
 
@@ -124,8 +117,8 @@ void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidA
         return value && IsRepeatTimeAllowed(*value) ? static_cast<std::uint32_t>(*value)
                                                     : kDefaultRepeatMs;
     };
-    action.AltPressCode = code("AltPress");
-    action.AltReleaseCode = code("AltRelease");
+    action.Patterns[prAltPress].Code = code("AltPress");
+    action.Patterns[prAltRelease].Code = code("AltRelease");
     action.RepeatDelayMs = time("RepeatDelay");
     action.RepeatIntervalMs = time("RepeatInterval");
     // Only an Unknown action takes a command: an older version reads the action line alone, and
@@ -148,10 +141,10 @@ std::string ActionKeysText(const std::string& key, const THidAction& action) {
     const auto add = [&](const char* suffix, const std::string& value) {
         text += key + suffix + "=" + value + "\r\n";
     };
-    if (action.AltPressCode != kNoCode)
-        add("AltPress", kvHex(action.AltPressCode, 8));
-    if (action.AltReleaseCode != kNoCode)
-        add("AltRelease", kvHex(action.AltReleaseCode, 8));
+    if (action.Patterns[prAltPress].Learned())
+        add("AltPress", kvHex(action.Patterns[prAltPress].Code, 8));
+    if (action.Patterns[prAltRelease].Learned())
+        add("AltRelease", kvHex(action.Patterns[prAltRelease].Code, 8));
     if (action.RepeatDelayMs != kDefaultRepeatMs)
         add("RepeatDelay", std::to_string(action.RepeatDelayMs));
     if (action.RepeatIntervalMs != kDefaultRepeatMs)
@@ -243,8 +236,9 @@ void THidActionList::AssignActions(const THidActionList& source) {
             continue;
         for (const auto& fresh : copy) {
             if (fresh->Pressed || fresh->ActionType != held->ActionType ||
-                fresh->Command != held->Command || fresh->PressCode != held->PressCode ||
-                fresh->ReleaseCode != held->ReleaseCode || fresh->DeviceIndex != held->DeviceIndex)
+                fresh->Command != held->Command || fresh->PressCode() != held->PressCode() ||
+                fresh->ReleaseCode() != held->ReleaseCode() ||
+                fresh->DeviceIndex != held->DeviceIndex)
                 continue;
             fresh->Pressed = true;
             fresh->HeldSince = held->HeldSince;
@@ -263,7 +257,8 @@ void THidActionList::KeepIdentifiedDevices(const THidActionList& source) {
             if (known->Device.Path.empty() || known->DeviceAway ||
                 known->DeviceIndex != action->DeviceIndex ||
                 known->ActionType != action->ActionType || known->Command != action->Command ||
-                known->PressCode != action->PressCode || known->ReleaseCode != action->ReleaseCode)
+                known->PressCode() != action->PressCode() ||
+                known->ReleaseCode() != action->ReleaseCode())
                 continue;
             action->Device = known->Device;
             break;
@@ -344,13 +339,10 @@ void THidProcessor::ReadSettingsText(std::string_view content) {
             continue;
         action->Device = StoredIdentity(values, ActionKey(position, kDeviceKey));
         ReadActionKeys(values, ActionKey(position), *action);
-        ReadBurstBytes(values, position, kPressBytesKey, action->PressCode, action->PressBytes);
-        ReadBurstBytes(values, position, kReleaseBytesKey, action->ReleaseCode,
-                       action->ReleaseBytes);
-        ReadBurstBytes(values, position, kAltPressBytesKey, action->AltPressCode,
-                       action->AltPressBytes);
-        ReadBurstBytes(values, position, kAltReleaseBytesKey, action->AltReleaseCode,
-                       action->AltReleaseBytes);
+        ReadBurstBytes(values, position, kPressBytesKey, action->Patterns[prPress]);
+        ReadBurstBytes(values, position, kReleaseBytesKey, action->Patterns[prRelease]);
+        ReadBurstBytes(values, position, kAltPressBytesKey, action->Patterns[prAltPress]);
+        ReadBurstBytes(values, position, kAltReleaseBytesKey, action->Patterns[prAltRelease]);
         Add(std::move(action));
     }
     const auto number = [&](std::string_view name) {
@@ -375,10 +367,10 @@ std::string THidProcessor::SettingsText() const {
         text += ActionKey(position) + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
         text += IdentityLine(ActionKey(position, kDeviceKey), action.Device);
         text += ActionKeysText(ActionKey(position), action);
-        AppendBurstBytes(text, position, kPressBytesKey, action.PressBytes);
-        AppendBurstBytes(text, position, kReleaseBytesKey, action.ReleaseBytes);
-        AppendBurstBytes(text, position, kAltPressBytesKey, action.AltPressBytes);
-        AppendBurstBytes(text, position, kAltReleaseBytesKey, action.AltReleaseBytes);
+        AppendBurstBytes(text, position, kPressBytesKey, action.Patterns[prPress].Bytes);
+        AppendBurstBytes(text, position, kReleaseBytesKey, action.Patterns[prRelease].Bytes);
+        AppendBurstBytes(text, position, kAltPressBytesKey, action.Patterns[prAltPress].Bytes);
+        AppendBurstBytes(text, position, kAltReleaseBytesKey, action.Patterns[prAltRelease].Bytes);
     }
     return text;
 }
@@ -450,23 +442,22 @@ bool THidProcessor::CompletesAtOnce(const THidBurst& burst, std::int32_t device)
     const std::span<const std::uint8_t> running = burst.Bytes();
     bool equalsOne = false;
     // Whether one awaited burst leaves the running one undecided.
-    const auto undecidedBy = [&](std::uint32_t code, const std::vector<std::uint8_t>& awaited) {
-        if (code == kNoCode)
+    const auto undecidedBy = [&](const THidBurstPattern& awaited) {
+        if (!awaited.Learned())
             return false; // awaits nothing it could ever match
-        if (awaited.empty())
+        if (awaited.Bytes.empty())
             return true; // only the silence can tell whether this one's burst is running
-        if (awaited.size() < running.size() ||
-            !std::equal(running.begin(), running.end(), awaited.begin()))
+        if (awaited.Bytes.size() < running.size() ||
+            !std::equal(running.begin(), running.end(), awaited.Bytes.begin()))
             return false;
-        if (awaited.size() > running.size())
+        if (awaited.Bytes.size() > running.size())
             return true; // the running burst may go on to become this one
         equalsOne = true;
         return false;
     };
     // An alternate burst counts exactly like the main one.
     const THidAction* undecided = FirstLiveAction(device, [&](const THidAction& action) {
-        return undecidedBy(action.AwaitedCode(), action.AwaitedBytes()) ||
-               undecidedBy(action.AwaitedAltCode(), action.AwaitedAltBytes());
+        return std::any_of(action.Awaited().begin(), action.Awaited().end(), undecidedBy);
     });
     return undecided == nullptr && equalsOne;
 }
@@ -480,12 +471,8 @@ void THidProcessor::CompleteBurst(const THidBurst& burst, std::int32_t device) {
     IdentifyDevice(*action, device);
     // An action loaded without its bytes learns them here, and ends at once from its next burst.
     if (burst.Kept()) {
-        const bool release = action->AwaitsRelease();
-        if (burst.Code() == action->AwaitedCode())
-            KeepBurstBytes(release ? action->ReleaseBytes : action->PressBytes, burst.Bytes());
-        else
-            KeepBurstBytes(release ? action->AltReleaseBytes : action->AltPressBytes,
-                           burst.Bytes());
+        const auto awaited = action->Awaited();
+        (burst.Code() == awaited[0].Code ? awaited[0] : awaited[1]).KeepBytes(burst.Bytes());
     }
     RunAction(action);
 }
@@ -497,24 +484,23 @@ void THidProcessor::CompleteTap(const THidBurst& burst, std::int32_t device) {
     // Each cut between two reports could part the press burst from the release burst.
     for (std::size_t reports = 1; reports < burst.ReportCount(); ++reports) {
         const std::size_t cut = burst.ReportEnd(reports);
-        const std::uint32_t press = AddReportToBurst(0, false, bytes.data(), cut);
+        const std::span<const std::uint8_t> pressBytes = bytes.first(cut);
+        const std::span<const std::uint8_t> releaseBytes = bytes.subspan(cut);
+        const std::uint32_t press = AddReportToBurst(0, false, pressBytes.data(), cut);
         const std::uint32_t release =
-            AddReportToBurst(0, false, bytes.data() + cut, bytes.size() - cut);
+            AddReportToBurst(0, false, releaseBytes.data(), releaseBytes.size());
         // An alternate code counts like the main one; only the main codes' bytes are kept.
-        const auto either = [](std::uint32_t code, std::uint32_t main, std::uint32_t alternate) {
-            return code == main || (alternate != kNoCode && code == alternate);
-        };
         THidAction* action = FirstLiveAction(device, [&](const THidAction& candidate) {
             return candidate.IsRepeatable() && !candidate.AwaitsRelease() &&
-                   either(press, candidate.PressCode, candidate.AltPressCode) &&
-                   either(release, candidate.ReleaseCode, candidate.AltReleaseCode);
+                   StandsFor(candidate.PatternsOf(false), press) &&
+                   StandsFor(candidate.PatternsOf(true), release);
         });
         if (action == nullptr)
             continue;
         IdentifyDevice(*action, device);
-        if (action->PressCode == press && action->ReleaseCode == release) {
-            KeepBurstBytes(action->PressBytes, bytes.first(cut));
-            KeepBurstBytes(action->ReleaseBytes, bytes.subspan(cut));
+        if (action->PressCode() == press && action->ReleaseCode() == release) {
+            action->Patterns[prPress].KeepBytes(pressBytes);
+            action->Patterns[prRelease].KeepBytes(releaseBytes);
         }
         // Left released before the commands run: they may wait for the player, and the action
         // must not be touched after that.
@@ -555,7 +541,7 @@ void THidProcessor::RunAction(THidAction* action) {
         return;
     }
     const std::uint8_t type = action->ActionType;
-    const bool toggles = action->IsRepeatable() && action->ReleaseCode != kNoCode;
+    const bool toggles = action->IsRepeatable() && action->ReleaseCode() != kNoCode;
     // Toggled and scheduled before the command runs: the command may wait for the player, and
     // the action must not be touched after anything outside the engine had a chance to edit the
     // list.

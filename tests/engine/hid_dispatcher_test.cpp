@@ -238,8 +238,8 @@ TEST_F(THidPortDispatcherTest, ABusyUiThreadRunsCommandsLateButNeverDifferentOne
 TEST_F(THidPortDispatcherTest, ALearnedBurstEndsAtOnceAndTheNextReportOpensANewOne) {
     const std::vector<std::uint8_t> press{1}, release{2}, next1{3}, next2{4};
     THidAction& up = engine_->Bind(atVolumeUp, Code(press), 0, Code(release));
-    up.PressBytes = press, up.ReleaseBytes = release;
-    engine_->Bind(atNext, Code({3, 4}), 0).PressBytes = {3, 4};
+    up.Patterns[prPress].Bytes = press, up.Patterns[prRelease].Bytes = release;
+    engine_->Bind(atNext, Code({3, 4}), 0).Patterns[prPress].Bytes = {3, 4};
     engine_->OpenDevices();
 
     // A quick tap's release is a burst of its own, and reports go on after a learned burst.

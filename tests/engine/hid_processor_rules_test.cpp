@@ -47,8 +47,8 @@ THidAction& Learned(TRecordingProcessor& engine, std::uint8_t type, std::int32_t
                     std::string_view press, std::string_view release = {}) {
     THidAction& action =
         engine.Bind(type, Code(press), device, release.empty() ? kNoCode : Code(release));
-    action.PressBytes = Bytes(press);
-    action.ReleaseBytes = Bytes(release);
+    action.Patterns[prPress].Bytes = Bytes(press);
+    action.Patterns[prRelease].Bytes = Bytes(release);
     return action;
 }
 
@@ -155,7 +155,7 @@ TEST(THidProcessorRepeatTest, RepeatingEndsAfterThirtyTwoSecondsButTheActionStay
 TEST(THidProcessorRepeatTest, AnAlternateCodeActsExactlyLikeTheMainOne) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
-    up.AltPressCode = 0x1A, up.AltReleaseCode = 0x1B;
+    up.Patterns[prAltPress].Code = 0x1A, up.Patterns[prAltRelease].Code = 0x1B;
     engine.Bind(atVolumeUp, 0x1A, 0); // a later binding of the same command: not live in Simple
     for (std::uint32_t code : {0x1Au, 0xBu, 0xAu, 0x1Bu, 0x1Au, 0x1Bu})
         engine.CompleteBurst(code, 0);
@@ -261,7 +261,7 @@ TEST(THidProcessorQuickTest, EndsAtOnceOnlyWhenEveryLiveActionKnowsItsBurstAndNo
     EXPECT_TRUE(engine.CompletesAtOnce(Reports("U"), 0));
     engine.SetExtendedMode(true);
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("U"), 0));
-    unknown.PressBytes = Bytes("P");
+    unknown.Patterns[prPress].Bytes = Bytes("P");
     EXPECT_TRUE(engine.CompletesAtOnce(Reports("U"), 0));
 
     // A learned burst that begins another one never ends early.
@@ -275,15 +275,15 @@ TEST(THidProcessorQuickTest, EndsAtOnceOnlyWhenEveryLiveActionKnowsItsBurstAndNo
 TEST(THidProcessorQuickTest, AnAlternateBurstEndsAtOnceLikeTheMainOneOnceItsBytesAreKnown) {
     TRecordingProcessor engine;
     THidAction& next = Learned(engine, atNext, 0, "N");
-    next.AltPressCode = Code("M");
+    next.Patterns[prAltPress].Code = Code("M");
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // M might begin with N
-    next.AltPressBytes = Bytes("NM");
+    next.Patterns[prAltPress].Bytes = Bytes("NM");
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // and does
-    next.AltPressBytes.clear();
+    next.Patterns[prAltPress].Bytes.clear();
     // The first alternate burst, at the silence, teaches its bytes.
     engine.CompleteBurst(Reports("M"), 0);
-    EXPECT_EQ(next.AltPressBytes, Bytes("M"));
-    EXPECT_TRUE(next.PressBytes == Bytes("N"));
+    EXPECT_EQ(next.Patterns[prAltPress].Bytes, Bytes("M"));
+    EXPECT_TRUE(next.Patterns[prPress].Bytes == Bytes("N"));
     for (const char* burst : {"N", "M"})
         EXPECT_TRUE(engine.CompletesAtOnce(Reports(burst), 0)) << burst;
     EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>{atNext});
@@ -312,14 +312,14 @@ TEST(THidProcessorTapTest, PressAndReleaseInOneBurstRunTwiceAndLeaveNothingRepea
         THidAction& up = learned ? Learned(engine, atVolumeUp, 0, "Ux", "uy")
                                  : engine.Bind(atVolumeUp, Code("Ux"), 0, Code("uy"));
         engine.Bind(atVolumeUp, Code("V"), 0, Code("v")); // Simple mode: not live
-        engine.Bind(atVolumeDown, Code("D"), 0).PressBytes = Bytes("D");
+        engine.Bind(atVolumeDown, Code("D"), 0).Patterns[prPress].Bytes = Bytes("D");
         for (const char* burst : {"Vv", "Uxu", "xUxuy"})
             engine.CompleteBurst(Reports(burst), 0);
         EXPECT_FALSE(engine.CompletesAtOnce(Reports("Uxuy"), 0));
         engine.CompleteBurst(Reports("Uxuy"), 0);
         EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>(2, atVolumeUp));
         EXPECT_FALSE(up.Pressed || engine.Repeating());
-        EXPECT_EQ(up.ReleaseBytes, Bytes("uy"));
+        EXPECT_EQ(up.Patterns[prRelease].Bytes, Bytes("uy"));
 
         // A hold right after the tap ends at once and repeats; no tap while held.
         ASSERT_TRUE(engine.CompletesAtOnce(Reports("Ux"), 0));

@@ -156,7 +156,7 @@ TEST_F(TWinampHidProcessorTest, EachCommandBeyondTheTypesPostsItsMessageOncePerP
     std::uint32_t code = 0;
     for (const auto& [command, message] : table) {
         THidAction& action = engine_.Add(std::make_unique<THidAction>());
-        action.Command = command, action.PressCode = ++code, action.DeviceIndex = 0;
+        action.Command = command, action.Patterns[prPress].Code = ++code, action.DeviceIndex = 0;
         engine_.CompleteBurst(code, 0);
         expected.push_back(message);
     }

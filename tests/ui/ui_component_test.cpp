@@ -115,8 +115,8 @@ TEST_F(UiComponents, AutodetectLearnsFromTheDeviceThatSent) {
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.ListenIndex, 2);
     EXPECT_EQ(dialog.Action.DeviceIndex, 2);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0x20}, {1, 0x00}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode, kNoCode);
+    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0x20}, {1, 0x00}}));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), kNoCode);
     EXPECT_EQ(bus_.Connections(3), 0u);
 }
 
@@ -142,8 +142,8 @@ TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.DeviceIndex, 1);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xE9}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
+    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0xE9}}));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), CodeOf({{1, 0x00}}));
 }
 
 // A quick tap of a repeating button is one burst, the release at its end: learning takes its
@@ -164,9 +164,9 @@ TEST_F(UiComponents, RepeatingActionLearnsFromTwoQuickTaps) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_LT(GetTickCount() - start, 5000u);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xEA}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
-    EXPECT_EQ(dialog.Action.AltPressCode, kNoCode);
+    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0xEA}}));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), CodeOf({{1, 0x00}}));
+    EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
 }
 
 // Learning cuts a press into bursts as the engine does: reports 450 ms apart are two bursts to
@@ -189,8 +189,8 @@ TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
         bus_.SendInput(1, {1, 0xB5});
     });
     EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xB5}}));
-    EXPECT_EQ(dialog.Action.AltPressCode, kNoCode);
+    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0xB5}}));
+    EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
 }
 
 TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
@@ -262,7 +262,7 @@ TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) 
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.ActionType, atNext);
     EXPECT_EQ(dialog.Action.DeviceIndex, 2);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0x01}}));
+    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0x01}}));
 }
 
 } // namespace

@@ -244,15 +244,20 @@ private:
         action.Command = command.value_or(THidCommand{});
         action.DeviceIndex = ListPosition(words[0]);
         const bool repeating = action.IsRepeatable();
-        const auto addReports = [&](const std::vector<THostReport>& reports, bool toPress) {
+        THidBurst press, release;
+        press.Start();
+        release.Start();
+        const auto addReports = [&](const std::vector<THostReport>& reports, THidBurst& burst) {
             for (THostReport report : reports) {
                 report.resize(device.ReportLength, 0);
-                for (std::uint8_t byte : report)
-                    action.AddCodeByte(byte, toPress);
+                burst.Add(report.data(), report.size());
             }
         };
-        addReports(button.Press, true);
-        addReports(button.Release, !repeating);
+        // Only a repeating action tells its release apart; otherwise it ends the press burst.
+        addReports(button.Press, press);
+        addReports(button.Release, repeating ? release : press);
+        action.Patterns[prPress] = THidBurstPattern::Of(press);
+        action.Patterns[prRelease] = THidBurstPattern::Of(release);
         char key[16];
         std::snprintf(key, sizeof key, "Action%.2u", actionLines_++);
         const auto ini = [&](const std::string& text) {
@@ -263,10 +268,10 @@ private:
             ini(key + ("Command=" + HidCommandWord(action.Command)));
         if (!withBytes)
             return;
-        if (!action.PressBytes.empty())
-            ini(key + ("PressBytes=" + HexBytesText(action.PressBytes)));
-        if (!action.ReleaseBytes.empty())
-            ini(key + ("ReleaseBytes=" + HexBytesText(action.ReleaseBytes)));
+        for (const THidPatternRole role : {prPress, prRelease})
+            if (!action.Patterns[role].Bytes.empty())
+                ini(key + ((role == prPress ? "PressBytes=" : "ReleaseBytes=") +
+                           HexBytesText(action.Patterns[role].Bytes)));
     }
 
     TKind KindOf(const std::string& verb) const {
