@@ -5,84 +5,11 @@
 #include <utility>
 
 #include "engine/settings_file.h"
+#include "engine/settings_keys.h"
 #include "engine/settings_text.h"
 #include "framework/kv_error.h"
-#include "framework/kv_hex.h"
 
 namespace {
-
-// Values shorter than this are skipped: they cannot hold a letter and a code.
-constexpr std::size_t kShortestActionText = 3;
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-
-std::string ActionKey(int position, const char* suffix = "") {
-    return (position < 10 ? "Action0" : "Action") + std::to_string(position) + suffix;
-}
-
-// The positions whose action line the text holds, in order. A file holds a few of the
-// kMaxActions possible lines, so they are found among its names rather than asked for one by one.
-std::vector<int> ActionLinePositions(const TSettingsValues& values) {
-    constexpr std::string_view prefix = "action";
-    std::vector<int> positions;
-    values.ForEachName([&](std::string_view name) {
-        if (name.size() <= prefix.size())
-            return;
-        for (std::size_t i = 0; i < prefix.size(); ++i)
-            if ((name[i] | 0x20) != prefix[i])
-                return;
-        const std::string_view digits = name.substr(prefix.size());
-        const auto position = ParseDecimal32(digits);
-        // Exactly the form ActionKey writes: two digits below 10, no leading zero above.
-        if (position && *position >= 0 && *position < kMaxActions &&
-            ActionKey(*position).substr(prefix.size()) == digits)
-            positions.push_back(*position);
-    });
-    std::sort(positions.begin(), positions.end());
-    return positions;
-}
-
-// Where a device identity is stored: beside HidIndex, and beside each action line. Older
-// versions read neither and go by the positions alone.
-constexpr std::string_view kChosenDeviceKey = "HidDevice";
-constexpr const char* kDeviceKey = "Device";
-
-// A stored identity, or none for a missing or unreadable one: then the position is used, as
-// for a file of an older version.
-THidDeviceIdentity StoredIdentity(const TSettingsValues& values, std::string_view key) {
-    const auto text = values.Value(key);
-    return text ? ParseIdentity(TrimBlanks(*text)).value_or(THidDeviceIdentity{})
-                : THidDeviceIdentity{};
-}
-
-std::string IdentityLine(std::string_view key, const THidDeviceIdentity& device) {
-    return device.Path.empty() ? std::string()
-                               : std::string(key) + "=" + IdentityText(device) + "\r\n";
-}
-
-constexpr const char* kPressBytesKey = "PressBytes";
-constexpr const char* kReleaseBytesKey = "ReleaseBytes";
-constexpr const char* kAltPressBytesKey = "AltPressBytes";
-constexpr const char* kAltReleaseBytesKey = "AltReleaseBytes";
-
-// The bytes of one burst from the key of `position` with `suffix`. A value that is no burst of
-// the pattern's code is left out with a warning; the action works from its code alone, as before.
-void ReadBurstBytes(const TSettingsValues& values, int position, const char* suffix,
-                    THidBurstPattern& pattern) {
-    const std::string key = ActionKey(position, suffix);
-    const std::string_view value = TrimBlanks(values.Value(key).value_or(""));
-    if (value.empty())
-        return;
-    if (ParseHexBytes(value, pattern.Bytes) && BurstBytesMatch(pattern.Bytes, pattern.Code))
-        return;
-    pattern.Bytes.clear();
-    SettingsWarning("trelvon: " + key + " in kvhid.ini does not match its action and is ignored");
-}
-
-void AppendBurstBytes(std::string& text, int position, const char* suffix,
-                      const std::vector<std::uint8_t>& bytes) {
-    if (!bytes.empty())
-        text += ActionKey(position, suffix) + "=" + HexBytesText(bytes) + "\r\n";
-}
 
 // A repeating action whose press was seen and whose release is awaited; device and mode play no
 // part, so a hold goes on repeating across a reopen of the devices.
@@ -99,59 +26,6 @@ bool Reached(std::uint32_t now, std::uint32_t due) {
 // Held, and its next repeat still falls within the longest hold.
 bool RepeatPending(const THidAction& action) {
     return HeldForRepeat(action) && action.NextRepeat - action.HeldSince <= kLongestHoldMs;
-}
-
-// The keys that older versions do not read, after the ActionNN line they belong to: only what
-// differs from the default, so a file without such settings is written as it always was.
-void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidAction& action) {
-    const auto text = [&](const char* suffix) {
-        return TrimBlanks(values.Value(key + suffix).value_or(""));
-    };
-    // Exactly the action line's form; anything else is no code.
-    const auto code = [&](const char* suffix) {
-        const std::string_view digits = text(suffix);
-        return digits.size() == 8 ? ParseHex32(digits).value_or(kNoCode) : kNoCode;
-    };
-    const auto time = [&](const char* suffix) {
-        const auto value = ParseDecimal32(text(suffix));
-        return value && IsRepeatTimeAllowed(*value) ? static_cast<std::uint32_t>(*value)
-                                                    : kDefaultRepeatMs;
-    };
-    action.Patterns[prAltPress].Code = code("AltPress");
-    action.Patterns[prAltRelease].Code = code("AltRelease");
-    action.RepeatDelayMs = time("RepeatDelay");
-    action.RepeatIntervalMs = time("RepeatInterval");
-    // Only an Unknown action takes a command: an older version reads the action line alone, and
-    // a line it would run as a type of its own must do the same here.
-    const std::string_view word = text("Command");
-    if (word.empty())
-        return;
-    const auto command = ParseHidCommand(word);
-    if (command && action.ActionType == atUnknown)
-        action.Command = *command;
-    else
-        SettingsWarning("trelvon: " + key + "Command in kvhid.ini " +
-                        (command ? "belongs to an action with a type of its own"
-                                 : "names no command this version knows") +
-                        " and is ignored");
-}
-
-std::string ActionKeysText(const std::string& key, const THidAction& action) {
-    std::string text;
-    const auto add = [&](const char* suffix, const std::string& value) {
-        text += key + suffix + "=" + value + "\r\n";
-    };
-    if (action.Patterns[prAltPress].Learned())
-        add("AltPress", kvHex(action.Patterns[prAltPress].Code, 8));
-    if (action.Patterns[prAltRelease].Learned())
-        add("AltRelease", kvHex(action.Patterns[prAltRelease].Code, 8));
-    if (action.RepeatDelayMs != kDefaultRepeatMs)
-        add("RepeatDelay", std::to_string(action.RepeatDelayMs));
-    if (action.RepeatIntervalMs != kDefaultRepeatMs)
-        add("RepeatInterval", std::to_string(action.RepeatIntervalMs));
-    if (action.HasCommand())
-        add("Command", HidCommandWord(action.Command));
-    return text;
 }
 
 } // namespace
@@ -325,54 +199,18 @@ THidSaveResult THidProcessor::SaveSettings(const std::string& fileName) {
 }
 
 void THidProcessor::ReadSettingsText(std::string_view content) {
-    // An editor may have saved the file with a UTF-8 mark, which would hide the first name.
-    if (content.starts_with(kUtf8Mark))
-        content.remove_prefix(kUtf8Mark.size());
-    const TSettingsValues values(content);
-    for (const int position : ActionLinePositions(values)) {
-        const std::string_view value = TrimBlanks(values.Value(ActionKey(position)).value_or(""));
-        if (value.size() < kShortestActionText)
-            continue;
-        auto action = std::make_unique<THidAction>();
-        action->FromText(value);
-        if (!SupportsAction(action->ActionType))
-            continue;
-        action->Device = StoredIdentity(values, ActionKey(position, kDeviceKey));
-        ReadActionKeys(values, ActionKey(position), *action);
-        ReadBurstBytes(values, position, kPressBytesKey, action->Patterns[prPress]);
-        ReadBurstBytes(values, position, kReleaseBytesKey, action->Patterns[prRelease]);
-        ReadBurstBytes(values, position, kAltPressBytesKey, action->Patterns[prAltPress]);
-        ReadBurstBytes(values, position, kAltReleaseBytesKey, action->Patterns[prAltRelease]);
+    THidSettingsContent read = ParseSettings(content, supportedActions_);
+    for (auto& action : read.Actions)
         Add(std::move(action));
-    }
-    const auto number = [&](std::string_view name) {
-        return ParseDecimal32(TrimBlanks(values.Value(name).value_or("")));
-    };
-    deviceIndex_ = number("HidIndex").value_or(0);
-    chosenDevice_ = StoredIdentity(values, kChosenDeviceKey);
+    deviceIndex_ = read.File.DeviceIndex;
+    chosenDevice_ = read.File.ChosenDevice;
     chosenDeviceAway_ = false;
-    extendedMode_ = number("Mode").value_or(0) != 0;
-    quickResponse_ = number("QuickResponse").value_or(1) != 0;
+    extendedMode_ = read.File.ExtendedMode;
+    quickResponse_ = read.File.QuickResponse;
 }
 
 std::string THidProcessor::SettingsText() const {
-    std::string text = "HidIndex=" + std::to_string(deviceIndex_) + "\r\n";
-    text += extendedMode_ ? "Mode=-1\r\n" : "Mode=0\r\n";
-    // Written only when switched off, like every new key that holds its default.
-    if (!quickResponse_)
-        text += "QuickResponse=0\r\n";
-    text += IdentityLine(kChosenDeviceKey, chosenDevice_);
-    for (int position = 0; position < Count() && position < kMaxActions; ++position) {
-        const THidAction& action = Actions(position);
-        text += ActionKey(position) + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
-        text += IdentityLine(ActionKey(position, kDeviceKey), action.Device);
-        text += ActionKeysText(ActionKey(position), action);
-        AppendBurstBytes(text, position, kPressBytesKey, action.Patterns[prPress].Bytes);
-        AppendBurstBytes(text, position, kReleaseBytesKey, action.Patterns[prRelease].Bytes);
-        AppendBurstBytes(text, position, kAltPressBytesKey, action.Patterns[prAltPress].Bytes);
-        AppendBurstBytes(text, position, kAltReleaseBytesKey, action.Patterns[prAltRelease].Bytes);
-    }
-    return text;
+    return FormatSettings({deviceIndex_, chosenDevice_, extendedMode_, quickResponse_}, actions_);
 }
 
 void THidProcessor::ExecuteAction(std::uint8_t) {}

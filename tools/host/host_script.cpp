@@ -2,7 +2,7 @@
 
 #include "engine/hid_action.h"
 #include "engine/settings_file.h"
-#include "engine/settings_text.h"
+#include "engine/settings_keys.h"
 #include "framework/kv_error.h"
 #include "host/host_log.h"
 #include "host/host_plugin.h"
@@ -258,20 +258,14 @@ private:
         addReports(button.Release, repeating ? release : press);
         action.Patterns[prPress] = THidBurstPattern::Of(press);
         action.Patterns[prRelease] = THidBurstPattern::Of(release);
-        char key[16];
-        std::snprintf(key, sizeof key, "Action%.2u", actionLines_++);
-        const auto ini = [&](const std::string& text) {
-            steps_.push_back({TKind::Ini, lineNumber_, text, {}, 0, {}, {}});
-        };
-        ini(key + ("=" + action.ToText()));
-        if (action.HasCommand())
-            ini(key + ("Command=" + HidCommandWord(action.Command)));
+        // Without bytes it is a button as an older version learned it.
         if (!withBytes)
-            return;
-        for (const THidPatternRole role : {prPress, prRelease})
-            if (!action.Patterns[role].Bytes.empty())
-                ini(key + ((role == prPress ? "PressBytes=" : "ReleaseBytes=") +
-                           HexBytesText(action.Patterns[role].Bytes)));
+            for (THidBurstPattern& pattern : action.Patterns)
+                pattern.Bytes.clear();
+        const std::string lines = FormatActionSettings(static_cast<int>(actionLines_++), action);
+        for (std::size_t at = 0, end; (end = lines.find("\r\n", at)) != std::string::npos;
+             at = end + 2)
+            steps_.push_back({TKind::Ini, lineNumber_, lines.substr(at, end - at), {}, 0, {}, {}});
     }
 
     TKind KindOf(const std::string& verb) const {
