@@ -7,16 +7,9 @@
 
 #include "engine/hid_processor.h"
 #include "recording_processor.h"
-#include "framework/kv_crc.h"
+#include "support/burst_code.h"
 
 namespace {
-
-std::uint32_t Code(std::string_view bytes) {
-    std::uint32_t code = kCrcStart;
-    for (char c : bytes)
-        code = kvcrc(code, static_cast<std::uint8_t>(c));
-    return code;
-}
 
 std::uint32_t Burst(std::initializer_list<std::string_view> reports) {
     std::uint32_t code = 0x12345678; // whatever the previous burst left
@@ -46,7 +39,7 @@ std::vector<std::uint8_t> Bytes(std::string_view bytes) {
 THidAction& Learned(TRecordingProcessor& engine, std::uint8_t type, std::int32_t device,
                     std::string_view press, std::string_view release = {}) {
     THidAction& action =
-        engine.Bind(type, Code(press), device, release.empty() ? kNoCode : Code(release));
+        engine.Bind(type, BurstCode(press), device, release.empty() ? kNoCode : BurstCode(release));
     action.Patterns[prPress].Bytes = Bytes(press);
     action.Patterns[prRelease].Bytes = Bytes(release);
     return action;
@@ -57,7 +50,7 @@ TEST(THidProcessorBurstTest, CoversEveryReportOfTheBurstInArrivalOrder) {
     EXPECT_EQ(Burst({"a", "bc"}), 0xCADBBE3Du);
     using std::string_view;
     EXPECT_EQ(Burst({string_view("\x01\0\0", 3), string_view("\0\0", 2)}),
-              Code(string_view("\x01\0\0\0\0", 5)));
+              BurstCode(string_view("\x01\0\0\0\0", 5)));
     EXPECT_NE(Burst({"bc", "a"}), Burst({"a", "bc"}));
 }
 
@@ -236,12 +229,12 @@ TEST(THidProcessorRepeatTest, AHeldActionThatIsNoLongerAssignedStopsTheRepeat) {
 
 TEST(THidProcessorBurstTest, KeepsBytesAndReportEndsOnlyWhileTheyFit) {
     THidBurst burst = Reports("abc");
-    EXPECT_EQ(burst.Code(), Code("abc"));
+    EXPECT_EQ(burst.Code(), BurstCode("abc"));
     EXPECT_EQ(burst.ReportEnd(2), 2u);
     const std::vector<std::uint8_t> rest(THidBurst::kMaxBytes - 2, 'x');
     burst.Add(rest.data(), rest.size());
     EXPECT_FALSE(burst.Kept());
-    EXPECT_EQ(burst.Code(), AddReportToBurst(Code("abc"), true, rest.data(), rest.size()));
+    EXPECT_EQ(burst.Code(), AddReportToBurst(BurstCode("abc"), true, rest.data(), rest.size()));
     EXPECT_FALSE(Reports(std::string(THidBurst::kMaxReports + 1, 'x')).Kept());
 }
 
@@ -257,7 +250,7 @@ TEST(THidProcessorQuickTest, EndsAtOnceOnlyWhenEveryLiveActionKnowsItsBurstAndNo
         EXPECT_FALSE(engine.CompletesAtOnce(Reports(burst), 0)) << burst;
 
     // In Simple mode a second Next is not live, so its unknown bytes block nothing.
-    THidAction& unknown = engine.Bind(atNext, Code("P"), 0);
+    THidAction& unknown = engine.Bind(atNext, BurstCode("P"), 0);
     EXPECT_TRUE(engine.CompletesAtOnce(Reports("U"), 0));
     engine.SetExtendedMode(true);
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("U"), 0));
@@ -275,7 +268,7 @@ TEST(THidProcessorQuickTest, EndsAtOnceOnlyWhenEveryLiveActionKnowsItsBurstAndNo
 TEST(THidProcessorQuickTest, AnAlternateBurstEndsAtOnceLikeTheMainOneOnceItsBytesAreKnown) {
     TRecordingProcessor engine;
     THidAction& next = Learned(engine, atNext, 0, "N");
-    next.Patterns[prAltPress].Code = Code("M");
+    next.Patterns[prAltPress].Code = BurstCode("M");
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // M might begin with N
     next.Patterns[prAltPress].Bytes = Bytes("NM");
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // and does
@@ -308,11 +301,11 @@ TEST(THidProcessorQuickTest, ARepeatingActionEndsAtOnceOnPressAndOnRelease) {
 TEST(THidProcessorTapTest, PressAndReleaseInOneBurstRunTwiceAndLeaveNothingRepeating) {
     for (const bool learned : {false, true}) {
         TRecordingProcessor engine;
-        engine.Bind(atNext, Code("Uxuy"), 1); // the same bytes on another device
+        engine.Bind(atNext, BurstCode("Uxuy"), 1); // the same bytes on another device
         THidAction& up = learned ? Learned(engine, atVolumeUp, 0, "Ux", "uy")
-                                 : engine.Bind(atVolumeUp, Code("Ux"), 0, Code("uy"));
-        engine.Bind(atVolumeUp, Code("V"), 0, Code("v")); // Simple mode: not live
-        engine.Bind(atVolumeDown, Code("D"), 0).Patterns[prPress].Bytes = Bytes("D");
+                                 : engine.Bind(atVolumeUp, BurstCode("Ux"), 0, BurstCode("uy"));
+        engine.Bind(atVolumeUp, BurstCode("V"), 0, BurstCode("v")); // Simple mode: not live
+        engine.Bind(atVolumeDown, BurstCode("D"), 0).Patterns[prPress].Bytes = Bytes("D");
         for (const char* burst : {"Vv", "Uxu", "xUxuy"})
             engine.CompleteBurst(Reports(burst), 0);
         EXPECT_FALSE(engine.CompletesAtOnce(Reports("Uxuy"), 0));

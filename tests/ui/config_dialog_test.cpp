@@ -19,6 +19,7 @@
 #include "host/player_window.h"
 #include "shell/test_files.h"
 #include "sim/sim_bus.h"
+#include "support/burst_code.h"
 #include "ui/ui_ids.h"
 #include "ui_driver.h"
 
@@ -33,12 +34,6 @@ std::string Hex8(std::uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%.8X", value);
     return text;
-}
-
-// The code of one padded 8-byte report.
-std::uint32_t CodeOf(TSimReport report) {
-    report.resize(8);
-    return AddReportToBurst(kNoCode, false, report.data(), report.size());
 }
 
 std::vector<std::string> TreeTexts(HWND tree, HTREEITEM parent) {
@@ -195,7 +190,7 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
         Click(dialog, idQuickResponse);
         Click(dialog, IDOK);
     });
-    const std::string next = "C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0";
+    const std::string next = "C" + Hex8(BurstCode({{1, 0x02}}, 8)) + "FFFFFFFF0";
     // The learned button remembers its device beside the line an older version reads.
     const std::string identity = "\r\nAction01Device=1209,0001,0100,000C,0001,0,,";
     std::string saved = Settings();
@@ -231,9 +226,9 @@ TEST_F(TfmConfigTest, LearnsVolumeUpWithPressAndReleaseCodes) {
         EXPECT_TRUE(WaitText(dialog, idSimpleButton + 7, kAssigned));
         Click(dialog, IDOK);
     });
-    EXPECT_NE(
-        Settings().find("Action03=F" + Hex8(CodeOf({1, 0xE9})) + Hex8(CodeOf({1, 0x00})) + "0\r\n"),
-        std::string::npos)
+    EXPECT_NE(Settings().find("Action03=F" + Hex8(BurstCode({{1, 0xE9}}, 8)) +
+                              Hex8(BurstCode({{1, 0x00}}, 8)) + "0\r\n"),
+              std::string::npos)
         << Settings();
     EXPECT_NE(Settings().find("\r\nAction03PressBytes=01E9000000000000\r\nAction03ReleaseBytes="
                               "0100000000000000\r\n"),
@@ -367,7 +362,7 @@ TEST_F(TfmConfigTest, HidPageShowsTheDeviceItsReportsAndFollowsAutodetectAndDevi
 // brings its command, and the file still holds it.
 TEST_F(TfmConfigTest, CancelLeavesTheEngineAsItWas) {
     const std::string saved =
-        "HidIndex=0\r\nMode=-1\r\nAction00=C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0\r\n";
+        "HidIndex=0\r\nMode=-1\r\nAction00=C" + Hex8(BurstCode({{1, 0x02}}, 8)) + "FFFFFFFF0\r\n";
     WriteSettings(saved);
     Config([&](HWND dialog) {
         const std::size_t rows = ListRows(dialog, idActions, 3).size();
@@ -588,9 +583,9 @@ TEST_F(TfmConfigTest, ToggleCodesLearnedWithTwoPressesServeEveryPressAndOnePress
         ASSERT_TRUE(WaitGone(learning));
         Click(dialog, IDOK);
     });
-    EXPECT_NE(Settings().find("Action01=C" + Hex8(CodeOf(even)) + "FFFFFFFF0\r\n"),
+    EXPECT_NE(Settings().find("Action01=C" + Hex8(BurstCode({even}, 8)) + "FFFFFFFF0\r\n"),
               std::string::npos);
-    EXPECT_NE(Settings().find("\r\nAction01AltPress=" + Hex8(CodeOf(odd)) + "\r\n"),
+    EXPECT_NE(Settings().find("\r\nAction01AltPress=" + Hex8(BurstCode({odd}, 8)) + "\r\n"),
               std::string::npos)
         << Settings();
     EXPECT_EQ(PressAlternately(even, odd, 20), 20u);

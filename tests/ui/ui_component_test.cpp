@@ -9,6 +9,7 @@
 #include "engine/hid_processor.h"
 #include "hid/sim_test_support.h"
 #include "sim/sim_bus.h"
+#include "support/burst_code.h"
 #include "ui/frm_action_edit.h"
 #include "ui/frm_hid_action.h"
 #include "ui/kv_controls.h"
@@ -17,16 +18,6 @@
 #include "ui_driver.h"
 
 namespace {
-
-// The code a learned button gets for these padded 8-byte reports, one burst.
-std::uint32_t CodeOf(std::initializer_list<TSimReport> reports) {
-    std::uint32_t code = kNoCode;
-    for (TSimReport report : reports) {
-        report.resize(8);
-        code = AddReportToBurst(code, true, report.data(), report.size());
-    }
-    return code;
-}
 
 class UiComponents : public testing::Test {
 protected:
@@ -115,7 +106,7 @@ TEST_F(UiComponents, AutodetectLearnsFromTheDeviceThatSent) {
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.ListenIndex, 2);
     EXPECT_EQ(dialog.Action.DeviceIndex, 2);
-    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0x20}, {1, 0x00}}));
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0x20}, {1, 0x00}}, 8));
     EXPECT_EQ(dialog.Action.ReleaseCode(), kNoCode);
     EXPECT_EQ(bus_.Connections(3), 0u);
 }
@@ -142,8 +133,8 @@ TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.DeviceIndex, 1);
-    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0xE9}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode(), CodeOf({{1, 0x00}}));
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0xE9}}, 8));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), BurstCode({{1, 0x00}}, 8));
 }
 
 // A quick tap of a repeating button is one burst, the release at its end: learning takes its
@@ -164,8 +155,8 @@ TEST_F(UiComponents, RepeatingActionLearnsFromTwoQuickTaps) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_LT(GetTickCount() - start, 5000u);
-    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0xEA}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode(), CodeOf({{1, 0x00}}));
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0xEA}}, 8));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), BurstCode({{1, 0x00}}, 8));
     EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
 }
 
@@ -189,7 +180,7 @@ TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
         bus_.SendInput(1, {1, 0xB5});
     });
     EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0xB5}}));
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0xB5}}, 8));
     EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
 }
 
@@ -262,7 +253,7 @@ TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) 
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.ActionType, atNext);
     EXPECT_EQ(dialog.Action.DeviceIndex, 2);
-    EXPECT_EQ(dialog.Action.PressCode(), CodeOf({{1, 0x01}}));
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0x01}}, 8));
 }
 
 } // namespace
