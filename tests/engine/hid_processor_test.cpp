@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "engine/hid_processor.h"
 #include "recording_processor.h"
 #include "engine/settings_file.h"
 #include "framework/kv_error.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -241,20 +241,13 @@ TEST(THidProcessorTest, ABadCommandKeyCostsOnlyItsOwnCommand) {
 
 class THidProcessorSettingsTest : public testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("trelvon_engine_" + std::to_string(std::random_device{}()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::string PathOf(const char* name) const { return (folder_ / name).string(); }
+    std::string PathOf(const char* name) const { return folder_.PathOf(name); }
     static std::string Content(const std::string& path) {
         std::string text;
         PlatformSettingsStore().ReadWhole(path, text);
         return text;
     }
-    std::filesystem::path folder_;
+    TTestFolder folder_{"trelvon_engine"};
 };
 
 TEST_F(THidProcessorSettingsTest, SavesAndLoadsRoundTrip) {
@@ -265,7 +258,8 @@ TEST_F(THidProcessorSettingsTest, SavesAndLoadsRoundTrip) {
     engine.SetDeviceIndex(2);
     engine.SetExtendedMode(true);
     THidAction& up = engine.Add(std::make_unique<THidAction>(atVolumeUp));
-    up.Patterns[prPress].Code = 0x12AB, up.Patterns[prRelease].Code = 0x34CD, up.DeviceIndex = 1, up.Pressed = true;
+    up.Patterns[prPress].Code = 0x12AB, up.Patterns[prRelease].Code = 0x34CD, up.DeviceIndex = 1,
+    up.Pressed = true;
     ASSERT_TRUE(engine.SaveSettings(path));
     EXPECT_EQ(Content(path), engine.SettingsText());
 
