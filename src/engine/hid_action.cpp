@@ -1,7 +1,6 @@
 #include "engine/hid_action.h"
 
 #include "engine/settings_text.h"
-#include "framework/kv_crc.h"
 #include "framework/kv_hex.h"
 
 namespace {
@@ -123,14 +122,7 @@ std::string HidCommandName(const THidCommand& command) {
 void THidAction::Assign(const THidAction& source) {
     ActionType = source.ActionType;
     Command = source.Command;
-    PressCode = source.PressCode;
-    ReleaseCode = source.ReleaseCode;
-    PressBytes = source.PressBytes;
-    ReleaseBytes = source.ReleaseBytes;
-    AltPressBytes = source.AltPressBytes;
-    AltReleaseBytes = source.AltReleaseBytes;
-    AltPressCode = source.AltPressCode;
-    AltReleaseCode = source.AltReleaseCode;
+    Patterns = source.Patterns;
     DeviceIndex = source.DeviceIndex;
     RepeatDelayMs = source.RepeatDelayMs;
     RepeatIntervalMs = source.RepeatIntervalMs;
@@ -138,58 +130,28 @@ void THidAction::Assign(const THidAction& source) {
     DeviceAway = source.DeviceAway;
 }
 
-void THidAction::ResetCodes() {
-    PressCode = ReleaseCode = AltPressCode = AltReleaseCode = kNoCode;
-    PressBytes.clear();
-    ReleaseBytes.clear();
-    AltPressBytes.clear();
-    AltReleaseBytes.clear();
-}
-
-void THidAction::AddCodeByte(std::uint8_t byte, bool toPress) {
-    std::uint32_t& code = toPress ? PressCode : ReleaseCode;
-    std::vector<std::uint8_t>& bytes = toPress ? PressBytes : ReleaseBytes;
-    // A code that has started without bytes belongs to a burst that outgrew them.
-    const bool kept = code == kNoCode || !bytes.empty();
-    if (kept && bytes.size() < kMaxBurstBytes)
-        bytes.push_back(byte);
-    else
-        bytes.clear();
-    code = kvcrc(code, byte);
-}
-
 std::string THidAction::ActionName() const {
     return HasCommand() ? HidCommandName(Command) : HidActionName(ActionType);
 }
 
 bool THidAction::IsAssigned() const {
-    return PressCode != kNoCode && DeviceIndex != -1 && IsChosen();
+    return PressCode() != kNoCode && DeviceIndex != -1 && IsChosen();
 }
 
 bool THidAction::AwaitsRelease() const {
-    return Pressed && IsRepeatable() && ReleaseCode != kNoCode;
+    return Pressed && IsRepeatable() && ReleaseCode() != kNoCode;
 }
 
-bool THidAction::Matches(std::uint32_t code) const {
-    if (AwaitsRelease())
-        return code == ReleaseCode || (AltReleaseCode != kNoCode && code == AltReleaseCode);
-    return code == PressCode || (AltPressCode != kNoCode && code == AltPressCode);
-}
-
-bool BurstBytesMatch(const std::vector<std::uint8_t>& bytes, std::uint32_t code) {
-    if (bytes.empty() || bytes.size() > kMaxBurstBytes)
-        return false;
-    std::uint32_t crc = kCrcStart;
-    for (const std::uint8_t byte : bytes)
-        crc = kvcrc(crc, byte);
-    return crc == code;
+bool StandsFor(std::span<const THidBurstPattern, 2> patterns, std::uint32_t code) {
+    // The main code as the action line gives it; an alternate only once learned.
+    return code == patterns[0].Code || (patterns[1].Learned() && code == patterns[1].Code);
 }
 
 std::string THidAction::ToText() const {
     // Letter, two codes of 8 digits and the device index. A type that wraps to a NUL letter
     // keeps it: the text is never cut short.
-    return std::string(1, static_cast<char>('A' + ActionType)) + kvHex(PressCode, 8) +
-           kvHex(ReleaseCode, 8) + std::to_string(DeviceIndex);
+    return std::string(1, static_cast<char>('A' + ActionType)) + kvHex(PressCode(), 8) +
+           kvHex(ReleaseCode(), 8) + std::to_string(DeviceIndex);
 }
 
 void THidAction::FromText(std::string_view text) {
@@ -197,7 +159,7 @@ void THidAction::FromText(std::string_view text) {
     // counts as a NUL letter and wraps the same way.
     const unsigned char letter = text.empty() ? 0 : static_cast<unsigned char>(text.front());
     ActionType = static_cast<std::uint8_t>(letter - 'A');
-    PressCode = ParseHex32(Field(text, kPressAt, kCodeDigits)).value_or(kNoCode);
-    ReleaseCode = ParseHex32(Field(text, kReleaseAt, kCodeDigits)).value_or(kNoCode);
+    Patterns[prPress].Code = ParseHex32(Field(text, kPressAt, kCodeDigits)).value_or(kNoCode);
+    Patterns[prRelease].Code = ParseHex32(Field(text, kReleaseAt, kCodeDigits)).value_or(kNoCode);
     DeviceIndex = ParseDecimal32(Field(text, kDeviceAt, std::string_view::npos)).value_or(-1);
 }

@@ -1,12 +1,15 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/device_identity.h"
+#include "engine/hid_burst.h"
 
 // The player commands a button can stand for. The numbers are stored in kvhid.ini (as the letter
 // 'A' + number), so they never change.
@@ -33,11 +36,6 @@ inline constexpr int kHidActionTypeCount = 16;
 // Sets of action types: bit n stands for type n.
 inline constexpr std::uint16_t kAllHidActions = 0xFFFF;
 inline constexpr std::uint16_t kRepeatingHidActions = 0x01E0; // Volume Up/Down, Forward, Backward
-// A press or release code that has not been captured.
-inline constexpr std::uint32_t kNoCode = 0xFFFFFFFFu;
-// The longest press or release burst whose bytes an action keeps; a longer one is known by its
-// code only.
-inline constexpr std::size_t kMaxBurstBytes = 256;
 // A held repeating action first repeats after its delay, then once per interval. Both lie in
 // this range; the default is what every action did before they could be set.
 inline constexpr std::uint32_t kDefaultRepeatMs = 500;
@@ -91,10 +89,24 @@ std::string HidCommandWord(const THidCommand& command);
 // As lists and captions show it: "Stop after this track", "Rate 3", "Menu command 40001".
 std::string HidCommandName(const THidCommand& command);
 
+// The bursts an action knows its button by: the press and the release, each followed by its
+// alternate. The order is that of THidAction::Patterns.
+enum THidPatternRole : std::uint8_t {
+    prPress = 0,
+    prAltPress = 1,
+    prRelease = 2,
+    prAltRelease = 3,
+};
+inline constexpr int kHidPatternRoles = 4;
+
+// True when `code` is the code of the main pattern of a press or release, or of its learned
+// alternate.
+bool StandsFor(std::span<const THidBurstPattern, 2> patterns, std::uint32_t code);
+
 // One button of one HID device bound to one player command. The button is known only by the
 // CRC-32 codes of the report bytes it sends on press and, for repeating commands, on release.
 // A remote that flips a toggle bit on every new press sends one of two bursts each time: the
-// alternate codes hold the other one, and either burst stands for the button.
+// alternate patterns hold the other one, and either burst stands for the button.
 class THidAction {
 public:
     THidAction() = default;
@@ -104,10 +116,9 @@ public:
     THidAction& operator=(const THidAction&) = delete;
 
     std::uint8_t ActionType = atUnknown;
-    std::uint32_t PressCode = kNoCode;
-    std::uint32_t ReleaseCode = kNoCode;
-    std::uint32_t AltPressCode = kNoCode;
-    std::uint32_t AltReleaseCode = kNoCode;
+    // By THidPatternRole. The main press and release codes are those of the action line; the
+    // alternates come from the second press of two-press learning.
+    std::array<THidBurstPattern, kHidPatternRoles> Patterns;
     std::int32_t DeviceIndex = -1; // position in the HID port's device list; -1 = none
     // A command beyond the types; counts only while ActionType is Unknown, as it is stored.
     THidCommand Command;
@@ -119,14 +130,7 @@ public:
     // Run-time: the remembered device is not present. The action waits for it and matches
     // nothing; DeviceIndex keeps the position it had, which is what kvhid.ini gets meanwhile.
     bool DeviceAway = false;
-    // The bytes of the press and release bursts, whose codes are PressCode and ReleaseCode;
-    // empty when unknown. Knowing them lets a burst end as soon as it equals one.
-    std::vector<std::uint8_t> PressBytes;
-    std::vector<std::uint8_t> ReleaseBytes;
-    // The same for the alternate codes, from the second press of two-press learning.
-    std::vector<std::uint8_t> AltPressBytes;
-    std::vector<std::uint8_t> AltReleaseBytes;
-    // Run-time only, never saved or copied. While learning: bytes go to PressCode when true.
+    // Run-time only, never saved or copied. While learning: the press is being heard when true.
     // While dispatching: the press of a repeating action was seen and its release is awaited.
     bool Pressed = false;
     // Run-time only: while held, when the press ran and when the next repeat is due, by the
@@ -134,32 +138,36 @@ public:
     std::uint32_t HeldSince = 0;
     std::uint32_t NextRepeat = 0;
 
-    // Copies type, command, codes, bytes, device (with its identity and presence) and timing;
-    // the run-time fields stay as they are.
+    // Copies type, command, patterns, device (with its identity and presence) and timing; the
+    // run-time fields stay as they are.
     void Assign(const THidAction& source);
+    // The codes of the action line.
+    std::uint32_t PressCode() const { return Patterns[prPress].Code; }
+    std::uint32_t ReleaseCode() const { return Patterns[prRelease].Code; }
+    // The press pattern and its alternate, or the release pattern and its alternate.
+    std::span<THidBurstPattern, 2> PatternsOf(bool release) {
+        return std::span<THidBurstPattern, 2>(Patterns.data() + (release ? prRelease : prPress), 2);
+    }
+    std::span<const THidBurstPattern, 2> PatternsOf(bool release) const {
+        return std::span<const THidBurstPattern, 2>(
+            Patterns.data() + (release ? prRelease : prPress), 2);
+    }
     // The command's name for an action with one, else the type's.
     std::string ActionName() const;
     bool HasCommand() const { return ActionType == atUnknown && Command.IsSet(); }
     // A type or a command is chosen: the action has something to run.
     bool IsChosen() const { return ActionType != atUnknown || HasCommand(); }
-    // Clears main and alternate codes.
-    void ResetCodes();
-    // Adds one byte to the code, and to the bytes while the burst fits in kMaxBurstBytes.
-    void AddCodeByte(std::uint8_t byte, bool toPress);
+    // Forgets every pattern.
+    void ResetCodes() { Patterns = {}; }
     bool IsAssigned() const;
     bool IsRepeatable() const { return IsRepeatingHidAction(ActionType); }
     // A held repeating action waits for its release burst; everything else for its press.
     bool AwaitsRelease() const;
-    std::uint32_t AwaitedCode() const { return AwaitsRelease() ? ReleaseCode : PressCode; }
-    std::uint32_t AwaitedAltCode() const { return AwaitsRelease() ? AltReleaseCode : AltPressCode; }
-    const std::vector<std::uint8_t>& AwaitedBytes() const {
-        return AwaitsRelease() ? ReleaseBytes : PressBytes;
-    }
-    const std::vector<std::uint8_t>& AwaitedAltBytes() const {
-        return AwaitsRelease() ? AltReleaseBytes : AltPressBytes;
-    }
+    // The patterns of the awaited burst: its main one, then its alternate.
+    std::span<const THidBurstPattern, 2> Awaited() const { return PatternsOf(AwaitsRelease()); }
+    std::span<THidBurstPattern, 2> Awaited() { return PatternsOf(AwaitsRelease()); }
     // The awaited code, or its alternate, which counts exactly like it.
-    bool Matches(std::uint32_t code) const;
+    bool Matches(std::uint32_t code) const { return StandsFor(Awaited(), code); }
 
     // kvhid.ini form: type letter, press and release code as 8 capital hex digits each, device
     // index in decimal, e.g. "CCADBBE3DFFFFFFFF0".
@@ -167,6 +175,3 @@ public:
     // Never fails: unreadable codes become kNoCode, an unreadable device index -1.
     void FromText(std::string_view text);
 };
-
-// True when `bytes` can stand for the burst of `code`: 1 to kMaxBurstBytes bytes whose code it is.
-bool BurstBytesMatch(const std::vector<std::uint8_t>& bytes, std::uint32_t code);

@@ -33,3 +33,32 @@ void THidBurst::Add(const std::uint8_t* bytes, std::size_t count) {
     byteCount_ += count;
     ends_[reportCount_++] = static_cast<std::uint16_t>(byteCount_);
 }
+
+bool BurstBytesMatch(std::span<const std::uint8_t> bytes, std::uint32_t code) {
+    return !bytes.empty() && bytes.size() <= kMaxBurstBytes &&
+           AddReportToBurst(code, false, bytes.data(), bytes.size()) == code;
+}
+
+THidBurstPattern THidBurstPattern::Of(std::span<const std::uint8_t> bytes) {
+    THidBurstPattern pattern;
+    if (bytes.empty())
+        return pattern;
+    pattern.Code = AddReportToBurst(kNoCode, false, bytes.data(), bytes.size());
+    pattern.KeepBytes(bytes);
+    return pattern;
+}
+
+THidBurstPattern THidBurstPattern::Of(const THidBurst& burst) {
+    THidBurstPattern pattern;
+    if (burst.ReportCount() == 0 && burst.Kept())
+        return pattern;
+    pattern.Code = burst.Code();
+    if (burst.Kept())
+        pattern.KeepBytes(burst.Bytes());
+    return pattern;
+}
+
+void THidBurstPattern::KeepBytes(std::span<const std::uint8_t> bytes) {
+    if (Bytes.empty() && bytes.size() <= kMaxBurstBytes)
+        Bytes.assign(bytes.begin(), bytes.end());
+}

@@ -5,96 +5,16 @@
 #include <utility>
 
 #include "engine/settings_file.h"
+#include "engine/settings_keys.h"
 #include "engine/settings_text.h"
-#include "framework/kv_crc.h"
 #include "framework/kv_error.h"
-#include "framework/kv_hex.h"
 
 namespace {
-
-// Values shorter than this are skipped: they cannot hold a letter and a code.
-constexpr std::size_t kShortestActionText = 3;
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-
-std::string ActionKey(int position, const char* suffix = "") {
-    return (position < 10 ? "Action0" : "Action") + std::to_string(position) + suffix;
-}
-
-// The positions whose action line the text holds, in order. A file holds a few of the
-// kMaxActions possible lines, so they are found among its names rather than asked for one by one.
-std::vector<int> ActionLinePositions(const TSettingsValues& values) {
-    constexpr std::string_view prefix = "action";
-    std::vector<int> positions;
-    values.ForEachName([&](std::string_view name) {
-        if (name.size() <= prefix.size())
-            return;
-        for (std::size_t i = 0; i < prefix.size(); ++i)
-            if ((name[i] | 0x20) != prefix[i])
-                return;
-        const std::string_view digits = name.substr(prefix.size());
-        const auto position = ParseDecimal32(digits);
-        // Exactly the form ActionKey writes: two digits below 10, no leading zero above.
-        if (position && *position >= 0 && *position < kMaxActions &&
-            ActionKey(*position).substr(prefix.size()) == digits)
-            positions.push_back(*position);
-    });
-    std::sort(positions.begin(), positions.end());
-    return positions;
-}
-
-// Where a device identity is stored: beside HidIndex, and beside each action line. Older
-// versions read neither and go by the positions alone.
-constexpr std::string_view kChosenDeviceKey = "HidDevice";
-constexpr const char* kDeviceKey = "Device";
-
-// A stored identity, or none for a missing or unreadable one: then the position is used, as
-// for a file of an older version.
-THidDeviceIdentity StoredIdentity(const TSettingsValues& values, std::string_view key) {
-    const auto text = values.Value(key);
-    return text ? ParseIdentity(TrimBlanks(*text)).value_or(THidDeviceIdentity{})
-                : THidDeviceIdentity{};
-}
-
-std::string IdentityLine(std::string_view key, const THidDeviceIdentity& device) {
-    return device.Path.empty() ? std::string()
-                               : std::string(key) + "=" + IdentityText(device) + "\r\n";
-}
-
-constexpr const char* kPressBytesKey = "PressBytes";
-constexpr const char* kReleaseBytesKey = "ReleaseBytes";
-constexpr const char* kAltPressBytesKey = "AltPressBytes";
-constexpr const char* kAltReleaseBytesKey = "AltReleaseBytes";
-
-// The bytes of one burst from the key of `position` with `suffix`. A value that is no burst of
-// `code` is left out with a warning; the action works from its code alone, as before.
-void ReadBurstBytes(const TSettingsValues& values, int position, const char* suffix,
-                    std::uint32_t code, std::vector<std::uint8_t>& bytes) {
-    const std::string key = ActionKey(position, suffix);
-    const std::string_view value = TrimBlanks(values.Value(key).value_or(""));
-    if (value.empty())
-        return;
-    if (ParseHexBytes(value, bytes) && BurstBytesMatch(bytes, code))
-        return;
-    bytes.clear();
-    SettingsWarning("trelvon: " + key + " in kvhid.ini does not match its action and is ignored");
-}
-
-void AppendBurstBytes(std::string& text, int position, const char* suffix,
-                      const std::vector<std::uint8_t>& bytes) {
-    if (!bytes.empty())
-        text += ActionKey(position, suffix) + "=" + HexBytesText(bytes) + "\r\n";
-}
-
-// Keeps the bytes of a burst for an action that lacks them, when the burst kept them all.
-void KeepBurstBytes(std::vector<std::uint8_t>& kept, std::span<const std::uint8_t> bytes) {
-    if (kept.empty() && bytes.size() <= kMaxBurstBytes)
-        kept.assign(bytes.begin(), bytes.end());
-}
 
 // A repeating action whose press was seen and whose release is awaited; device and mode play no
 // part, so a hold goes on repeating across a reopen of the devices.
 bool HeldForRepeat(const THidAction& action) {
-    return action.Pressed && action.ReleaseCode != kNoCode && action.IsRepeatable() &&
+    return action.Pressed && action.ReleaseCode() != kNoCode && action.IsRepeatable() &&
            action.IsAssigned();
 }
 
@@ -106,59 +26,6 @@ bool Reached(std::uint32_t now, std::uint32_t due) {
 // Held, and its next repeat still falls within the longest hold.
 bool RepeatPending(const THidAction& action) {
     return HeldForRepeat(action) && action.NextRepeat - action.HeldSince <= kLongestHoldMs;
-}
-
-// The keys that older versions do not read, after the ActionNN line they belong to: only what
-// differs from the default, so a file without such settings is written as it always was.
-void ReadActionKeys(const TSettingsValues& values, const std::string& key, THidAction& action) {
-    const auto text = [&](const char* suffix) {
-        return TrimBlanks(values.Value(key + suffix).value_or(""));
-    };
-    // Exactly the action line's form; anything else is no code.
-    const auto code = [&](const char* suffix) {
-        const std::string_view digits = text(suffix);
-        return digits.size() == 8 ? ParseHex32(digits).value_or(kNoCode) : kNoCode;
-    };
-    const auto time = [&](const char* suffix) {
-        const auto value = ParseDecimal32(text(suffix));
-        return value && IsRepeatTimeAllowed(*value) ? static_cast<std::uint32_t>(*value)
-                                                    : kDefaultRepeatMs;
-    };
-    action.AltPressCode = code("AltPress");
-    action.AltReleaseCode = code("AltRelease");
-    action.RepeatDelayMs = time("RepeatDelay");
-    action.RepeatIntervalMs = time("RepeatInterval");
-    // Only an Unknown action takes a command: an older version reads the action line alone, and
-    // a line it would run as a type of its own must do the same here.
-    const std::string_view word = text("Command");
-    if (word.empty())
-        return;
-    const auto command = ParseHidCommand(word);
-    if (command && action.ActionType == atUnknown)
-        action.Command = *command;
-    else
-        SettingsWarning("trelvon: " + key + "Command in kvhid.ini " +
-                        (command ? "belongs to an action with a type of its own"
-                                 : "names no command this version knows") +
-                        " and is ignored");
-}
-
-std::string ActionKeysText(const std::string& key, const THidAction& action) {
-    std::string text;
-    const auto add = [&](const char* suffix, const std::string& value) {
-        text += key + suffix + "=" + value + "\r\n";
-    };
-    if (action.AltPressCode != kNoCode)
-        add("AltPress", kvHex(action.AltPressCode, 8));
-    if (action.AltReleaseCode != kNoCode)
-        add("AltRelease", kvHex(action.AltReleaseCode, 8));
-    if (action.RepeatDelayMs != kDefaultRepeatMs)
-        add("RepeatDelay", std::to_string(action.RepeatDelayMs));
-    if (action.RepeatIntervalMs != kDefaultRepeatMs)
-        add("RepeatInterval", std::to_string(action.RepeatIntervalMs));
-    if (action.HasCommand())
-        add("Command", HidCommandWord(action.Command));
-    return text;
 }
 
 } // namespace
@@ -243,8 +110,9 @@ void THidActionList::AssignActions(const THidActionList& source) {
             continue;
         for (const auto& fresh : copy) {
             if (fresh->Pressed || fresh->ActionType != held->ActionType ||
-                fresh->Command != held->Command || fresh->PressCode != held->PressCode ||
-                fresh->ReleaseCode != held->ReleaseCode || fresh->DeviceIndex != held->DeviceIndex)
+                fresh->Command != held->Command || fresh->PressCode() != held->PressCode() ||
+                fresh->ReleaseCode() != held->ReleaseCode() ||
+                fresh->DeviceIndex != held->DeviceIndex)
                 continue;
             fresh->Pressed = true;
             fresh->HeldSince = held->HeldSince;
@@ -263,7 +131,8 @@ void THidActionList::KeepIdentifiedDevices(const THidActionList& source) {
             if (known->Device.Path.empty() || known->DeviceAway ||
                 known->DeviceIndex != action->DeviceIndex ||
                 known->ActionType != action->ActionType || known->Command != action->Command ||
-                known->PressCode != action->PressCode || known->ReleaseCode != action->ReleaseCode)
+                known->PressCode() != action->PressCode() ||
+                known->ReleaseCode() != action->ReleaseCode())
                 continue;
             action->Device = known->Device;
             break;
@@ -330,57 +199,18 @@ THidSaveResult THidProcessor::SaveSettings(const std::string& fileName) {
 }
 
 void THidProcessor::ReadSettingsText(std::string_view content) {
-    // An editor may have saved the file with a UTF-8 mark, which would hide the first name.
-    if (content.starts_with(kUtf8Mark))
-        content.remove_prefix(kUtf8Mark.size());
-    const TSettingsValues values(content);
-    for (const int position : ActionLinePositions(values)) {
-        const std::string_view value = TrimBlanks(values.Value(ActionKey(position)).value_or(""));
-        if (value.size() < kShortestActionText)
-            continue;
-        auto action = std::make_unique<THidAction>();
-        action->FromText(value);
-        if (!SupportsAction(action->ActionType))
-            continue;
-        action->Device = StoredIdentity(values, ActionKey(position, kDeviceKey));
-        ReadActionKeys(values, ActionKey(position), *action);
-        ReadBurstBytes(values, position, kPressBytesKey, action->PressCode, action->PressBytes);
-        ReadBurstBytes(values, position, kReleaseBytesKey, action->ReleaseCode,
-                       action->ReleaseBytes);
-        ReadBurstBytes(values, position, kAltPressBytesKey, action->AltPressCode,
-                       action->AltPressBytes);
-        ReadBurstBytes(values, position, kAltReleaseBytesKey, action->AltReleaseCode,
-                       action->AltReleaseBytes);
+    THidSettingsContent read = ParseSettings(content, supportedActions_);
+    for (auto& action : read.Actions)
         Add(std::move(action));
-    }
-    const auto number = [&](std::string_view name) {
-        return ParseDecimal32(TrimBlanks(values.Value(name).value_or("")));
-    };
-    deviceIndex_ = number("HidIndex").value_or(0);
-    chosenDevice_ = StoredIdentity(values, kChosenDeviceKey);
+    deviceIndex_ = read.File.DeviceIndex;
+    chosenDevice_ = read.File.ChosenDevice;
     chosenDeviceAway_ = false;
-    extendedMode_ = number("Mode").value_or(0) != 0;
-    quickResponse_ = number("QuickResponse").value_or(1) != 0;
+    extendedMode_ = read.File.ExtendedMode;
+    quickResponse_ = read.File.QuickResponse;
 }
 
 std::string THidProcessor::SettingsText() const {
-    std::string text = "HidIndex=" + std::to_string(deviceIndex_) + "\r\n";
-    text += extendedMode_ ? "Mode=-1\r\n" : "Mode=0\r\n";
-    // Written only when switched off, like every new key that holds its default.
-    if (!quickResponse_)
-        text += "QuickResponse=0\r\n";
-    text += IdentityLine(kChosenDeviceKey, chosenDevice_);
-    for (int position = 0; position < Count() && position < kMaxActions; ++position) {
-        const THidAction& action = Actions(position);
-        text += ActionKey(position) + "=" + std::string(TrimBlanks(action.ToText())) + "\r\n";
-        text += IdentityLine(ActionKey(position, kDeviceKey), action.Device);
-        text += ActionKeysText(ActionKey(position), action);
-        AppendBurstBytes(text, position, kPressBytesKey, action.PressBytes);
-        AppendBurstBytes(text, position, kReleaseBytesKey, action.ReleaseBytes);
-        AppendBurstBytes(text, position, kAltPressBytesKey, action.AltPressBytes);
-        AppendBurstBytes(text, position, kAltReleaseBytesKey, action.AltReleaseBytes);
-    }
-    return text;
+    return FormatSettings({deviceIndex_, chosenDevice_, extendedMode_, quickResponse_}, actions_);
 }
 
 void THidProcessor::ExecuteAction(std::uint8_t) {}
@@ -450,23 +280,22 @@ bool THidProcessor::CompletesAtOnce(const THidBurst& burst, std::int32_t device)
     const std::span<const std::uint8_t> running = burst.Bytes();
     bool equalsOne = false;
     // Whether one awaited burst leaves the running one undecided.
-    const auto undecidedBy = [&](std::uint32_t code, const std::vector<std::uint8_t>& awaited) {
-        if (code == kNoCode)
+    const auto undecidedBy = [&](const THidBurstPattern& awaited) {
+        if (!awaited.Learned())
             return false; // awaits nothing it could ever match
-        if (awaited.empty())
+        if (awaited.Bytes.empty())
             return true; // only the silence can tell whether this one's burst is running
-        if (awaited.size() < running.size() ||
-            !std::equal(running.begin(), running.end(), awaited.begin()))
+        if (awaited.Bytes.size() < running.size() ||
+            !std::equal(running.begin(), running.end(), awaited.Bytes.begin()))
             return false;
-        if (awaited.size() > running.size())
+        if (awaited.Bytes.size() > running.size())
             return true; // the running burst may go on to become this one
         equalsOne = true;
         return false;
     };
     // An alternate burst counts exactly like the main one.
     const THidAction* undecided = FirstLiveAction(device, [&](const THidAction& action) {
-        return undecidedBy(action.AwaitedCode(), action.AwaitedBytes()) ||
-               undecidedBy(action.AwaitedAltCode(), action.AwaitedAltBytes());
+        return std::any_of(action.Awaited().begin(), action.Awaited().end(), undecidedBy);
     });
     return undecided == nullptr && equalsOne;
 }
@@ -480,12 +309,8 @@ void THidProcessor::CompleteBurst(const THidBurst& burst, std::int32_t device) {
     IdentifyDevice(*action, device);
     // An action loaded without its bytes learns them here, and ends at once from its next burst.
     if (burst.Kept()) {
-        const bool release = action->AwaitsRelease();
-        if (burst.Code() == action->AwaitedCode())
-            KeepBurstBytes(release ? action->ReleaseBytes : action->PressBytes, burst.Bytes());
-        else
-            KeepBurstBytes(release ? action->AltReleaseBytes : action->AltPressBytes,
-                           burst.Bytes());
+        const auto awaited = action->Awaited();
+        (burst.Code() == awaited[0].Code ? awaited[0] : awaited[1]).KeepBytes(burst.Bytes());
     }
     RunAction(action);
 }
@@ -497,24 +322,23 @@ void THidProcessor::CompleteTap(const THidBurst& burst, std::int32_t device) {
     // Each cut between two reports could part the press burst from the release burst.
     for (std::size_t reports = 1; reports < burst.ReportCount(); ++reports) {
         const std::size_t cut = burst.ReportEnd(reports);
-        const std::uint32_t press = AddReportToBurst(0, false, bytes.data(), cut);
+        const std::span<const std::uint8_t> pressBytes = bytes.first(cut);
+        const std::span<const std::uint8_t> releaseBytes = bytes.subspan(cut);
+        const std::uint32_t press = AddReportToBurst(0, false, pressBytes.data(), cut);
         const std::uint32_t release =
-            AddReportToBurst(0, false, bytes.data() + cut, bytes.size() - cut);
+            AddReportToBurst(0, false, releaseBytes.data(), releaseBytes.size());
         // An alternate code counts like the main one; only the main codes' bytes are kept.
-        const auto either = [](std::uint32_t code, std::uint32_t main, std::uint32_t alternate) {
-            return code == main || (alternate != kNoCode && code == alternate);
-        };
         THidAction* action = FirstLiveAction(device, [&](const THidAction& candidate) {
             return candidate.IsRepeatable() && !candidate.AwaitsRelease() &&
-                   either(press, candidate.PressCode, candidate.AltPressCode) &&
-                   either(release, candidate.ReleaseCode, candidate.AltReleaseCode);
+                   StandsFor(candidate.PatternsOf(false), press) &&
+                   StandsFor(candidate.PatternsOf(true), release);
         });
         if (action == nullptr)
             continue;
         IdentifyDevice(*action, device);
-        if (action->PressCode == press && action->ReleaseCode == release) {
-            KeepBurstBytes(action->PressBytes, bytes.first(cut));
-            KeepBurstBytes(action->ReleaseBytes, bytes.subspan(cut));
+        if (action->PressCode() == press && action->ReleaseCode() == release) {
+            action->Patterns[prPress].KeepBytes(pressBytes);
+            action->Patterns[prRelease].KeepBytes(releaseBytes);
         }
         // Left released before the commands run: they may wait for the player, and the action
         // must not be touched after that.
@@ -555,7 +379,7 @@ void THidProcessor::RunAction(THidAction* action) {
         return;
     }
     const std::uint8_t type = action->ActionType;
-    const bool toggles = action->IsRepeatable() && action->ReleaseCode != kNoCode;
+    const bool toggles = action->IsRepeatable() && action->ReleaseCode() != kNoCode;
     // Toggled and scheduled before the command runs: the command may wait for the player, and
     // the action must not be touched after anything outside the engine had a chance to edit the
     // list.

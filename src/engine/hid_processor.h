@@ -11,6 +11,7 @@
 
 #include "engine/hid_action.h"
 #include "engine/hid_burst.h"
+#include "engine/settings_keys.h"
 
 class THidProcessor;
 
@@ -37,10 +38,6 @@ public:
 
 // The platform's dispatcher for `engine`, or none where there are no devices to serve.
 std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine);
-
-// kvhid.ini keeps Action00 to Action255. Older versions read the first 32 and ignore the rest,
-// so a longer list stays readable both ways.
-inline constexpr int kMaxActions = 256;
 
 // Reports of one device less than this apart form one burst, reduced to one code.
 inline constexpr std::uint32_t kBurstSilenceMs = 300;
@@ -133,7 +130,8 @@ public:
     // file that existed but could not be loaded is kept as `<name>.bak` before it is replaced,
     // and the save fails when that cannot be done.
     THidSaveResult SaveSettings(const std::string& fileName = {});
-    // The content of kvhid.ini without the file: read from any bytes, and written as saved.
+    // The content of kvhid.ini without the file (ParseSettings, FormatSettings): read from any
+    // bytes, its actions appended to the list, and written as saved.
     void ReadSettingsText(std::string_view content);
     std::string SettingsText() const;
 

@@ -79,6 +79,7 @@ void TfmHidAction::FormCreate() {
 
 void TfmHidAction::FormShow() {
     Action.ResetCodes();
+    heard_.Start();
     secondPress_ = finished_ = false;
     SetCaption(Action.IsChosen() ? std::string("HID Action: ") + Action.ActionName()
                                  : "Detection an active HID");
@@ -180,16 +181,12 @@ void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint
     // press's release coming late, not a press.
     const bool allUp = std::all_of(bytes.begin() + (bytes.empty() ? 0 : 1), bytes.end(),
                                    [](std::uint8_t byte) { return byte == 0; });
-    const bool latePreviousRelease = second_.Pressed && second_.PressCode == kNoCode && allUp;
+    const bool latePreviousRelease = second_.Pressed && heard_.ReportCount() == 0 && allUp;
     if (finished_ || (secondPress_ && (device != Action.DeviceIndex || latePreviousRelease)))
         return;
     StartTimer(timerTimeout, false);
-    THidAction& capture = Capture();
-    ++burstReports_;
-    lastReportStart_ = (capture.Pressed ? capture.PressBytes : capture.ReleaseBytes).size();
+    heard_.Add(bytes.data(), bytes.size());
     lastReportAllUp_ = allUp;
-    for (const std::uint8_t byte : bytes)
-        capture.AddCodeByte(byte, capture.Pressed);
     Action.DeviceIndex = device;
     StartTimer(timerTimeout, true);
 }
@@ -214,23 +211,24 @@ void TfmHidAction::Timer(UINT_PTR id) {
 }
 
 bool TfmHidAction::SplitTap(THidAction& capture) const {
-    const std::vector<std::uint8_t> bytes = capture.PressBytes;
     // Bytes that outgrew their storage cannot be split; then the release is waited for.
-    if (burstReports_ < 2 || !lastReportAllUp_ || !BurstBytesMatch(bytes, capture.PressCode) ||
-        lastReportStart_ == 0 || lastReportStart_ >= bytes.size())
+    if (heard_.ReportCount() < 2 || !lastReportAllUp_ || !heard_.Kept())
         return false;
-    capture.ResetCodes();
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        capture.AddCodeByte(bytes[i], i < lastReportStart_);
+    const std::span<const std::uint8_t> bytes = heard_.Bytes();
+    const std::size_t lastReportStart = heard_.ReportEnd(heard_.ReportCount() - 1);
+    if (lastReportStart == 0 || lastReportStart >= bytes.size())
+        return false;
+    capture.Patterns[prPress] = THidBurstPattern::Of(bytes.first(lastReportStart));
+    capture.Patterns[prRelease] = THidBurstPattern::Of(bytes.subspan(lastReportStart));
     capture.Pressed = false;
     return true;
 }
 
 void TfmHidAction::BurstEnded() {
     THidAction& capture = Capture();
-    if (capture.IsRepeatable() && capture.Pressed)
-        SplitTap(capture);
-    burstReports_ = 0;
+    if (!(capture.IsRepeatable() && capture.Pressed && SplitTap(capture)))
+        capture.Patterns[capture.Pressed ? prPress : prRelease] = THidBurstPattern::Of(heard_);
+    heard_.Start();
     if (capture.IsRepeatable() && capture.Pressed) {
         SetDlgItemTextA(Handle(), idActionMessage, "Please RELEASE button on remote control now!");
         capture.Pressed = false;
@@ -258,14 +256,13 @@ void TfmHidAction::AskAgain() {
 }
 
 void TfmHidAction::Finish() {
-    if (second_.PressCode == Action.PressCode && second_.ReleaseCode == Action.ReleaseCode) {
+    if (second_.PressCode() == Action.PressCode() &&
+        second_.ReleaseCode() == Action.ReleaseCode()) {
         EndModal(IDOK);
         return;
     }
-    Action.AltPressCode = second_.PressCode;
-    Action.AltReleaseCode = second_.ReleaseCode;
-    Action.AltPressBytes = second_.PressBytes;
-    Action.AltReleaseBytes = second_.ReleaseBytes;
+    Action.Patterns[prAltPress] = second_.Patterns[prPress];
+    Action.Patterns[prAltRelease] = second_.Patterns[prRelease];
     finished_ = true; // nothing more to hear while the news is shown
     SetDlgItemTextA(Handle(), idActionMessage,
                     "This remote sends alternating codes for this button: both were learned");

@@ -10,11 +10,11 @@
 #include "ui/kv_dialog.h"
 
 // Captures which button an action stands for. It listens on one device or on all of them and
-// folds the bytes of the press (and, for repeating actions, of the release) into the action's
-// codes, then asks for the same button once more: a remote that flips a toggle bit on each new
-// press sends other bytes the second time, and those become the action's alternate codes. It
-// ends with OK once the engine's burst silence follows the second burst, or 10 seconds after
-// the first without a second one; with Cancel after 10 seconds without a first.
+// hears the press (and, for repeating actions, the release) as bursts, as the engine does, which
+// become the action's patterns; then it asks for the same button once more: a remote that flips a
+// toggle bit on each new press sends other bytes the second time, and those become the action's
+// alternate codes. It ends with OK once the engine's burst silence follows the second burst, or 10
+// seconds after the first without a second one; with Cancel after 10 seconds without a first.
 class TfmHidAction : public TkvDialog {
 public:
     TfmHidAction();
@@ -52,16 +52,14 @@ private:
     void Finish();
     // A quick tap of a repeating button reads as one burst, its press with the release at the
     // end. True when the press burst just ended is one: its last report (every button up) is
-    // then taken as the release burst, as the engine takes a tap.
+    // then taken as the release burst, as the engine takes a tap, and both patterns are set.
     bool SplitTap(THidAction& capture) const;
 
     THidAction second_;
     bool secondPress_ = false;
     bool finished_ = false;
-    // The burst being heard: its reports, where its last report begins in the captured bytes,
-    // and whether that report has every button up.
-    std::size_t burstReports_ = 0;
-    std::size_t lastReportStart_ = 0;
+    // The burst being heard, and whether its last report has every button up.
+    THidBurst heard_;
     bool lastReportAllUp_ = false;
     std::vector<std::unique_ptr<TkvHid>> Ports;
     // One per port, at the port's position; each port's monitoring thread ends before its queue.

@@ -24,7 +24,7 @@ TEST(THidActionTest, TypeTableNamesLettersAndRepeatingSet) {
 TEST(THidActionTest, AssignedOnlyWithTypeCodeAndDevice) {
     THidAction action(atNext);
     EXPECT_FALSE(action.IsAssigned());
-    action.PressCode = 0;
+    action.Patterns[prPress].Code = 0;
     EXPECT_FALSE(action.IsAssigned());
     action.DeviceIndex = 0;
     EXPECT_TRUE(action.IsAssigned());
@@ -34,37 +34,49 @@ TEST(THidActionTest, AssignedOnlyWithTypeCodeAndDevice) {
 
 TEST(THidActionTest, AssignLeavesPressedAlone) {
     THidAction source(atMute), target;
-    source.PressCode = 1, source.ReleaseCode = 2, source.DeviceIndex = 3, source.Pressed = true;
+    source.Patterns[prPress].Code = 1, source.Patterns[prRelease].Code = 2, source.DeviceIndex = 3,
+    source.Pressed = true;
     target.Assign(source);
     EXPECT_EQ(target.ToText(), source.ToText());
     EXPECT_FALSE(target.Pressed);
 }
 
-TEST(THidActionTest, CodesAndTheirMatching) {
+// A learned pattern is what dispatch hears: the same burst gives the same code, whatever the
+// reports it came in.
+TEST(THidActionTest, PatternsAreHeardAsBurstsAndMatched) {
+    const std::uint8_t abc[] = {'a', 'b', 'c'};
+    THidBurst burst;
+    burst.Start();
+    EXPECT_FALSE(THidBurstPattern::Of(burst).Learned());
+    burst.Add(abc, 1);
+    burst.Add(abc + 1, 2);
+    const THidBurstPattern pattern = THidBurstPattern::Of(burst);
+    EXPECT_EQ(pattern.Code, 0xCADBBE3Du);
+    EXPECT_EQ(pattern, THidBurstPattern::Of(abc));
+    EXPECT_EQ(pattern.Bytes, std::vector<std::uint8_t>(abc, abc + 3));
+    // The bytes are kept only while the whole burst fits.
+    const std::vector<std::uint8_t> longest(kMaxBurstBytes, 7), tooLong(kMaxBurstBytes + 1, 7);
+    EXPECT_EQ(THidBurstPattern::Of(longest).Bytes, longest);
+    EXPECT_TRUE(THidBurstPattern::Of(tooLong).Bytes.empty());
+    EXPECT_TRUE(THidBurstPattern::Of(tooLong).Learned());
+
     THidAction action(atVolumeUp);
-    for (char c : std::string("abc"))
-        action.AddCodeByte(static_cast<std::uint8_t>(c), true);
-    EXPECT_EQ(action.PressCode, 0xCADBBE3Du);
-    EXPECT_EQ(action.ReleaseCode, kNoCode);
+    action.Patterns[prPress] = pattern;
     action.Pressed = true; // held, but no release code learned: the press code still counts
     EXPECT_TRUE(action.Matches(0xCADBBE3Du));
-    action.AddCodeByte(0, false);
+    action.Patterns[prRelease].Code = 1;
     EXPECT_FALSE(action.Matches(0xCADBBE3Du));
-    EXPECT_TRUE(action.Matches(action.ReleaseCode));
-    EXPECT_EQ(action.ReleaseBytes, std::vector<std::uint8_t>{0});
+    EXPECT_TRUE(action.Matches(1));
+    EXPECT_FALSE(action.Matches(kNoCode)); // an alternate not learned matches nothing
+    action.Patterns[prAltRelease].Code = 2;
+    EXPECT_TRUE(action.Matches(2));
     action.ResetCodes();
     EXPECT_EQ(action.ToText(), "FFFFFFFFFFFFFFFFF-1");
-    // The bytes of a burst are kept only while the whole burst fits.
-    for (std::size_t i = 0; i <= kMaxBurstBytes; ++i)
-        action.AddCodeByte(static_cast<std::uint8_t>(i), true);
-    EXPECT_TRUE(action.PressBytes.empty());
-    action.AddCodeByte(7, true);
-    EXPECT_TRUE(action.PressBytes.empty());
 }
 
 TEST(THidActionTest, TextForm) {
     THidAction next(atNext);
-    next.PressCode = 0xCADBBE3D, next.DeviceIndex = 0;
+    next.Patterns[prPress].Code = 0xCADBBE3D, next.DeviceIndex = 0;
     EXPECT_EQ(next.ToText(), "CCADBBE3DFFFFFFFF0");
 
     struct Case {
@@ -86,8 +98,8 @@ TEST(THidActionTest, TextForm) {
         action.Pressed = true;
         action.FromText(c.text);
         EXPECT_EQ(action.ActionType, c.type) << c.text;
-        EXPECT_EQ(action.PressCode, c.press) << c.text;
-        EXPECT_EQ(action.ReleaseCode, c.release) << c.text;
+        EXPECT_EQ(action.PressCode(), c.press) << c.text;
+        EXPECT_EQ(action.ReleaseCode(), c.release) << c.text;
         EXPECT_EQ(action.DeviceIndex, c.device) << c.text;
         EXPECT_TRUE(action.Pressed);
         EXPECT_EQ(action.ToText().size(), 17u + std::to_string(action.DeviceIndex).size());
@@ -124,7 +136,7 @@ TEST(THidActionTest, CommandWordsReadBackAsWrittenAndNothingElseReadsAsACommand)
 
 TEST(THidActionTest, ACommandCountsOnlyOnAnUnknownActionAndIsCopiedWithIt) {
     THidAction source;
-    source.PressCode = 1, source.DeviceIndex = 0;
+    source.Patterns[prPress].Code = 1, source.DeviceIndex = 0;
     EXPECT_FALSE(source.IsAssigned());
     source.Command = {THidCommandKind::Rate, 4};
     EXPECT_TRUE(source.IsAssigned());

@@ -9,16 +9,12 @@
 
 #include <dbt.h>
 #include "recording_processor.h"
-#include "framework/kv_crc.h"
 #include "hid/sim_test_support.h"
 #include "sim/sim_bus.h"
+#include "support/burst_code.h"
 #include "support/win_test_support.h"
 
 namespace {
-
-std::uint32_t Code(const std::vector<std::uint8_t>& bytes) {
-    return AddReportToBurst(0, false, bytes.data(), bytes.size());
-}
 
 class THidPortDispatcherTest : public testing::Test {
 protected:
@@ -73,7 +69,7 @@ TEST_F(THidPortDispatcherTest, ARemoteThatComesBackIsOpenedAgainEvenIfItRefusesA
     TSimDevice other;
     other.ProductID = 2;
     const int remote = bus_.AddDevice(other);
-    THidAction& next = engine_->Bind(atNext, Code({'n'}), 2);
+    THidAction& next = engine_->Bind(atNext, BurstCode({{'n'}}), 2);
     engine_->OpenDevices();
     ASSERT_EQ(Ports().DeviceHandlerCount(), 1);
     // Bound by position only, the press makes this remote the one the action waits for.
@@ -110,7 +106,7 @@ TEST_F(THidPortDispatcherTest, ARemoteThatComesBackIsOpenedAgainEvenIfItRefusesA
 // the reopens back off instead of following each other every 100 ms without end, and a report
 // read again starts the delays afresh.
 TEST_F(THidPortDispatcherTest, AFailingDeviceIsReopenedLessAndLessOften) {
-    engine_->Bind(atNext, Code({'n'}), 0);
+    engine_->Bind(atNext, BurstCode({{'n'}}), 0);
     engine_->OpenDevices();
     ASSERT_EQ(Ports().DeviceHandlerCount(), 1);
     const auto failedRead = [&] {
@@ -147,14 +143,14 @@ TEST_F(THidPortDispatcherTest, ABurstCollectsReportsUntilItsTimerFires) {
     EXPECT_EQ(engine_->Executed, std::vector<std::uint8_t>{atNext});
 
     Receive(handler, bc); // a new burst starts from scratch
-    EXPECT_EQ(handler.Burst.Code(), Code(bc));
+    EXPECT_EQ(handler.Burst.Code(), BurstCode({bc}));
     Ports().BurstComplete(&handler.BurstTimer);
     EXPECT_EQ(engine_->Executed.size(), 1u);
 }
 
 TEST_F(THidPortDispatcherTest, RepeatTimerRunsFromPressToRelease) {
     const std::vector<std::uint8_t> press{1}, release{2};
-    engine_->Bind(atVolumeUp, Code(press), 1, Code(release));
+    engine_->Bind(atVolumeUp, BurstCode({press}), 1, BurstCode({release}));
     engine_->OpenDevices();
     Receive(Handler(0), press);
     Ports().BurstComplete(&Handler(0).BurstTimer);
@@ -200,7 +196,7 @@ TEST_F(THidPortDispatcherTest, PostedReportsArriveInOrderAndStaleOnesAreDroppedA
 
 TEST_F(THidPortDispatcherTest, ABusyUiThreadRunsCommandsLateButNeverDifferentOnes) {
     const std::vector<std::uint8_t> press{1};
-    engine_->Bind(atNext, Code(press), 0);
+    engine_->Bind(atNext, BurstCode({press}), 0);
     engine_->OpenDevices();
     THidDevicehandler& handler = Handler(0);
     const auto send = [&](int count) {
@@ -237,9 +233,9 @@ TEST_F(THidPortDispatcherTest, ABusyUiThreadRunsCommandsLateButNeverDifferentOne
 
 TEST_F(THidPortDispatcherTest, ALearnedBurstEndsAtOnceAndTheNextReportOpensANewOne) {
     const std::vector<std::uint8_t> press{1}, release{2}, next1{3}, next2{4};
-    THidAction& up = engine_->Bind(atVolumeUp, Code(press), 0, Code(release));
-    up.PressBytes = press, up.ReleaseBytes = release;
-    engine_->Bind(atNext, Code({3, 4}), 0).PressBytes = {3, 4};
+    THidAction& up = engine_->Bind(atVolumeUp, BurstCode({press}), 0, BurstCode({release}));
+    up.Patterns[prPress].Bytes = press, up.Patterns[prRelease].Bytes = release;
+    engine_->Bind(atNext, BurstCode({{3, 4}}), 0).Patterns[prPress].Bytes = {3, 4};
     engine_->OpenDevices();
 
     // A quick tap's release is a burst of its own, and reports go on after a learned burst.
@@ -262,7 +258,7 @@ TEST_F(THidPortDispatcherTest, ALearnedBurstEndsAtOnceAndTheNextReportOpensANewO
 
 TEST_F(THidPortDispatcherTest, AReportFromTheDeviceBecomesACommandAfterTheSilence) {
     const std::vector<std::uint8_t> report{0x01, 0xE9, 0, 0, 0, 0, 0, 0};
-    engine_->Bind(atVolumeUp, Code(report), 1);
+    engine_->Bind(atVolumeUp, BurstCode({report}), 1);
     engine_->OpenDevices();
     ASSERT_TRUE(PumpUntil([&] { return bus_.Connections(ids_[1]) == 1; }));
     const DWORD sent = GetTickCount();

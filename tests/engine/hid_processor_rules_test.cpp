@@ -7,16 +7,9 @@
 
 #include "engine/hid_processor.h"
 #include "recording_processor.h"
-#include "framework/kv_crc.h"
+#include "support/burst_code.h"
 
 namespace {
-
-std::uint32_t Code(std::string_view bytes) {
-    std::uint32_t code = kCrcStart;
-    for (char c : bytes)
-        code = kvcrc(code, static_cast<std::uint8_t>(c));
-    return code;
-}
 
 std::uint32_t Burst(std::initializer_list<std::string_view> reports) {
     std::uint32_t code = 0x12345678; // whatever the previous burst left
@@ -46,9 +39,9 @@ std::vector<std::uint8_t> Bytes(std::string_view bytes) {
 THidAction& Learned(TRecordingProcessor& engine, std::uint8_t type, std::int32_t device,
                     std::string_view press, std::string_view release = {}) {
     THidAction& action =
-        engine.Bind(type, Code(press), device, release.empty() ? kNoCode : Code(release));
-    action.PressBytes = Bytes(press);
-    action.ReleaseBytes = Bytes(release);
+        engine.Bind(type, BurstCode(press), device, release.empty() ? kNoCode : BurstCode(release));
+    action.Patterns[prPress].Bytes = Bytes(press);
+    action.Patterns[prRelease].Bytes = Bytes(release);
     return action;
 }
 
@@ -57,7 +50,7 @@ TEST(THidProcessorBurstTest, CoversEveryReportOfTheBurstInArrivalOrder) {
     EXPECT_EQ(Burst({"a", "bc"}), 0xCADBBE3Du);
     using std::string_view;
     EXPECT_EQ(Burst({string_view("\x01\0\0", 3), string_view("\0\0", 2)}),
-              Code(string_view("\x01\0\0\0\0", 5)));
+              BurstCode(string_view("\x01\0\0\0\0", 5)));
     EXPECT_NE(Burst({"bc", "a"}), Burst({"a", "bc"}));
 }
 
@@ -155,7 +148,7 @@ TEST(THidProcessorRepeatTest, RepeatingEndsAfterThirtyTwoSecondsButTheActionStay
 TEST(THidProcessorRepeatTest, AnAlternateCodeActsExactlyLikeTheMainOne) {
     TRecordingProcessor engine;
     THidAction& up = engine.Bind(atVolumeUp, 0xA, 0, 0xB);
-    up.AltPressCode = 0x1A, up.AltReleaseCode = 0x1B;
+    up.Patterns[prAltPress].Code = 0x1A, up.Patterns[prAltRelease].Code = 0x1B;
     engine.Bind(atVolumeUp, 0x1A, 0); // a later binding of the same command: not live in Simple
     for (std::uint32_t code : {0x1Au, 0xBu, 0xAu, 0x1Bu, 0x1Au, 0x1Bu})
         engine.CompleteBurst(code, 0);
@@ -236,12 +229,12 @@ TEST(THidProcessorRepeatTest, AHeldActionThatIsNoLongerAssignedStopsTheRepeat) {
 
 TEST(THidProcessorBurstTest, KeepsBytesAndReportEndsOnlyWhileTheyFit) {
     THidBurst burst = Reports("abc");
-    EXPECT_EQ(burst.Code(), Code("abc"));
+    EXPECT_EQ(burst.Code(), BurstCode("abc"));
     EXPECT_EQ(burst.ReportEnd(2), 2u);
     const std::vector<std::uint8_t> rest(THidBurst::kMaxBytes - 2, 'x');
     burst.Add(rest.data(), rest.size());
     EXPECT_FALSE(burst.Kept());
-    EXPECT_EQ(burst.Code(), AddReportToBurst(Code("abc"), true, rest.data(), rest.size()));
+    EXPECT_EQ(burst.Code(), AddReportToBurst(BurstCode("abc"), true, rest.data(), rest.size()));
     EXPECT_FALSE(Reports(std::string(THidBurst::kMaxReports + 1, 'x')).Kept());
 }
 
@@ -257,11 +250,11 @@ TEST(THidProcessorQuickTest, EndsAtOnceOnlyWhenEveryLiveActionKnowsItsBurstAndNo
         EXPECT_FALSE(engine.CompletesAtOnce(Reports(burst), 0)) << burst;
 
     // In Simple mode a second Next is not live, so its unknown bytes block nothing.
-    THidAction& unknown = engine.Bind(atNext, Code("P"), 0);
+    THidAction& unknown = engine.Bind(atNext, BurstCode("P"), 0);
     EXPECT_TRUE(engine.CompletesAtOnce(Reports("U"), 0));
     engine.SetExtendedMode(true);
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("U"), 0));
-    unknown.PressBytes = Bytes("P");
+    unknown.Patterns[prPress].Bytes = Bytes("P");
     EXPECT_TRUE(engine.CompletesAtOnce(Reports("U"), 0));
 
     // A learned burst that begins another one never ends early.
@@ -275,15 +268,15 @@ TEST(THidProcessorQuickTest, EndsAtOnceOnlyWhenEveryLiveActionKnowsItsBurstAndNo
 TEST(THidProcessorQuickTest, AnAlternateBurstEndsAtOnceLikeTheMainOneOnceItsBytesAreKnown) {
     TRecordingProcessor engine;
     THidAction& next = Learned(engine, atNext, 0, "N");
-    next.AltPressCode = Code("M");
+    next.Patterns[prAltPress].Code = BurstCode("M");
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // M might begin with N
-    next.AltPressBytes = Bytes("NM");
+    next.Patterns[prAltPress].Bytes = Bytes("NM");
     EXPECT_FALSE(engine.CompletesAtOnce(Reports("N"), 0)); // and does
-    next.AltPressBytes.clear();
+    next.Patterns[prAltPress].Bytes.clear();
     // The first alternate burst, at the silence, teaches its bytes.
     engine.CompleteBurst(Reports("M"), 0);
-    EXPECT_EQ(next.AltPressBytes, Bytes("M"));
-    EXPECT_TRUE(next.PressBytes == Bytes("N"));
+    EXPECT_EQ(next.Patterns[prAltPress].Bytes, Bytes("M"));
+    EXPECT_TRUE(next.Patterns[prPress].Bytes == Bytes("N"));
     for (const char* burst : {"N", "M"})
         EXPECT_TRUE(engine.CompletesAtOnce(Reports(burst), 0)) << burst;
     EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>{atNext});
@@ -308,18 +301,18 @@ TEST(THidProcessorQuickTest, ARepeatingActionEndsAtOnceOnPressAndOnRelease) {
 TEST(THidProcessorTapTest, PressAndReleaseInOneBurstRunTwiceAndLeaveNothingRepeating) {
     for (const bool learned : {false, true}) {
         TRecordingProcessor engine;
-        engine.Bind(atNext, Code("Uxuy"), 1); // the same bytes on another device
+        engine.Bind(atNext, BurstCode("Uxuy"), 1); // the same bytes on another device
         THidAction& up = learned ? Learned(engine, atVolumeUp, 0, "Ux", "uy")
-                                 : engine.Bind(atVolumeUp, Code("Ux"), 0, Code("uy"));
-        engine.Bind(atVolumeUp, Code("V"), 0, Code("v")); // Simple mode: not live
-        engine.Bind(atVolumeDown, Code("D"), 0).PressBytes = Bytes("D");
+                                 : engine.Bind(atVolumeUp, BurstCode("Ux"), 0, BurstCode("uy"));
+        engine.Bind(atVolumeUp, BurstCode("V"), 0, BurstCode("v")); // Simple mode: not live
+        engine.Bind(atVolumeDown, BurstCode("D"), 0).Patterns[prPress].Bytes = Bytes("D");
         for (const char* burst : {"Vv", "Uxu", "xUxuy"})
             engine.CompleteBurst(Reports(burst), 0);
         EXPECT_FALSE(engine.CompletesAtOnce(Reports("Uxuy"), 0));
         engine.CompleteBurst(Reports("Uxuy"), 0);
         EXPECT_EQ(engine.Executed, std::vector<std::uint8_t>(2, atVolumeUp));
         EXPECT_FALSE(up.Pressed || engine.Repeating());
-        EXPECT_EQ(up.ReleaseBytes, Bytes("uy"));
+        EXPECT_EQ(up.Patterns[prRelease].Bytes, Bytes("uy"));
 
         // A hold right after the tap ends at once and repeats; no tap while held.
         ASSERT_TRUE(engine.CompletesAtOnce(Reports("Ux"), 0));

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "engine/hid_processor.h"
 #include "recording_processor.h"
 #include "engine/settings_file.h"
 #include "framework/kv_error.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST(THidProcessorTest, WritesTheSettingsFormat) {
     engine.SetExtendedMode(true);
     for (int i = 0; i < kMaxActions + 4; ++i)
         engine.Add(std::make_unique<THidAction>(atNext)).DeviceIndex = i;
-    engine.Actions(39).PressCode = 0x1234;
+    engine.Actions(39).Patterns[prPress].Code = 0x1234;
     const std::string text = engine.SettingsText();
     EXPECT_TRUE(text.starts_with(Lines({"HidIndex=-1", "Mode=-1", "Action00=CFFFFFFFFFFFFFFFF0"})));
     EXPECT_NE(text.find("\r\nAction31=CFFFFFFFFFFFFFFFF31\r\n"), std::string::npos);
@@ -113,13 +113,13 @@ TEST(THidProcessorTest, BurstBytesAndTheSwitchRoundTripAndABadValueCostsOnlyItsO
     EXPECT_FALSE(engine.QuickResponse());
     ASSERT_EQ(engine.Count(), 7);
     const std::vector<std::uint8_t> abc{'a', 'b', 'c'};
-    EXPECT_EQ(engine.Actions(0).PressBytes, abc);
-    EXPECT_EQ(engine.Actions(0).ReleaseBytes, std::vector<std::uint8_t>{1});
-    EXPECT_EQ(engine.Actions(1).PressBytes, abc);
+    EXPECT_EQ(engine.Actions(0).Patterns[prPress].Bytes, abc);
+    EXPECT_EQ(engine.Actions(0).Patterns[prRelease].Bytes, std::vector<std::uint8_t>{1});
+    EXPECT_EQ(engine.Actions(1).Patterns[prPress].Bytes, abc);
     // Odd digits, not hexadecimal, another code, over 256 bytes, no code to match.
     for (int i = 2; i < 7; ++i) {
-        EXPECT_TRUE(engine.Actions(i).PressBytes.empty()) << i;
-        EXPECT_TRUE(engine.Actions(i).ReleaseBytes.empty()) << i;
+        EXPECT_TRUE(engine.Actions(i).Patterns[prPress].Bytes.empty()) << i;
+        EXPECT_TRUE(engine.Actions(i).Patterns[prRelease].Bytes.empty()) << i;
         EXPECT_EQ(engine.Actions(i).ToText(), "CCADBBE3DFFFFFFFF0") << i;
     }
 
@@ -150,8 +150,8 @@ TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldAlternateCodesAndRepeatTiming
     THidProcessor loaded;
     loaded.ReadSettingsText(full);
     const THidAction& up = loaded.Actions(0);
-    EXPECT_EQ(up.AltPressCode, 0xABCDu);
-    EXPECT_EQ(up.AltReleaseCode, 0xFEDCBA98u);
+    EXPECT_EQ(up.Patterns[prAltPress].Code, 0xABCDu);
+    EXPECT_EQ(up.Patterns[prAltRelease].Code, 0xFEDCBA98u);
     EXPECT_EQ(up.RepeatDelayMs, 300u);
     EXPECT_EQ(up.RepeatIntervalMs, 2000u);
     EXPECT_EQ(loaded.SettingsText(), full);
@@ -170,9 +170,9 @@ TEST(THidProcessorTest, KeysOlderVersionsIgnoreHoldAlternateCodesAndRepeatTiming
     EXPECT_TRUE(loaded.ExtendedMode());
     for (int i = 0; i < 4; ++i) {
         const THidAction& action = loaded.Actions(i);
-        EXPECT_EQ(action.PressCode, 0xCADBBE3Du) << i;
-        EXPECT_EQ(action.AltPressCode, kNoCode) << i;
-        EXPECT_EQ(action.AltReleaseCode, kNoCode) << i;
+        EXPECT_EQ(action.PressCode(), 0xCADBBE3Du) << i;
+        EXPECT_EQ(action.Patterns[prAltPress].Code, kNoCode) << i;
+        EXPECT_EQ(action.Patterns[prAltRelease].Code, kNoCode) << i;
         EXPECT_EQ(action.RepeatDelayMs, i == 3 ? 100u : kDefaultRepeatMs) << i;
         EXPECT_EQ(action.RepeatIntervalMs, i == 0 ? 150u : kDefaultRepeatMs) << i;
     }
@@ -241,20 +241,13 @@ TEST(THidProcessorTest, ABadCommandKeyCostsOnlyItsOwnCommand) {
 
 class THidProcessorSettingsTest : public testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("trelvon_engine_" + std::to_string(std::random_device{}()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::string PathOf(const char* name) const { return (folder_ / name).string(); }
+    std::string PathOf(const char* name) const { return folder_.PathOf(name); }
     static std::string Content(const std::string& path) {
         std::string text;
         PlatformSettingsStore().ReadWhole(path, text);
         return text;
     }
-    std::filesystem::path folder_;
+    TTestFolder folder_{"trelvon_engine"};
 };
 
 TEST_F(THidProcessorSettingsTest, SavesAndLoadsRoundTrip) {
@@ -265,7 +258,8 @@ TEST_F(THidProcessorSettingsTest, SavesAndLoadsRoundTrip) {
     engine.SetDeviceIndex(2);
     engine.SetExtendedMode(true);
     THidAction& up = engine.Add(std::make_unique<THidAction>(atVolumeUp));
-    up.PressCode = 0x12AB, up.ReleaseCode = 0x34CD, up.DeviceIndex = 1, up.Pressed = true;
+    up.Patterns[prPress].Code = 0x12AB, up.Patterns[prRelease].Code = 0x34CD, up.DeviceIndex = 1,
+    up.Pressed = true;
     ASSERT_TRUE(engine.SaveSettings(path));
     EXPECT_EQ(Content(path), engine.SettingsText());
 

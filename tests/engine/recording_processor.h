@@ -19,7 +19,7 @@ public:
     THidAction& Bind(std::uint8_t type, std::uint32_t press, std::int32_t device,
                      std::uint32_t release = kNoCode) {
         THidAction& action = Add(std::make_unique<THidAction>(type));
-        action.PressCode = press, action.ReleaseCode = release, action.DeviceIndex = device;
+        action.Patterns[prPress].Code = press, action.Patterns[prRelease].Code = release, action.DeviceIndex = device;
         return action;
     }
     std::vector<std::uint8_t> Executed;

@@ -82,7 +82,7 @@ TEST(THidRememberedDeviceTest, AnOldFileLearnsItsDevicesFromTheirFirstPress) {
 TEST(THidRememberedDeviceTest, ARemoteAwayAtTheFirstRefreshIsNeverTakenForWhatHoldsItsPosition) {
     THidProcessor engine;
     engine.ReadSettingsText(kOldFile);
-    const std::uint32_t next = engine.Actions(0).PressCode;
+    const std::uint32_t next = engine.Actions(0).PressCode();
     // The remote is unplugged; an unrelated device now sits at its position.
     engine.MatchDevices({Device("a", 6), Device("keyboard", 6, "K1")});
     engine.CompleteBurst(0x12345678, 1);

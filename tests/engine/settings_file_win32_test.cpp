@@ -10,6 +10,8 @@
 #include "engine/settings_file_win32.h"
 #include "framework/kv_handle.h"
 #include "hid/kv_win32.h"
+#include "support/test_folder.h"
+#include "support/win_test_support.h"
 
 namespace {
 
@@ -79,21 +81,16 @@ TEST(THidProcessorSettingsWin32Test, LockedFileKeepsItsContent) {
 // Paths are UTF-8 and reach the wide calls: a folder whose name the ANSI code page cannot spell
 // is the folder the user sees, created with its missing parents.
 TEST(THidProcessorSettingsWin32Test, FolderNamesBeyondTheAnsiCodePage) {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring top = std::wstring(temp) + L"trelvon_\u041F\u0451\u0442\u0440";
-    const std::string folder = Utf8FromWide(top) + "\\a\\b";
+    const TTestFolder top("trelvon_\u041F\u0451\u0442\u0440");
+    const std::string folder = top.PathOf("a\\b");
     ASSERT_TRUE(CreateFolderTree(folder));
     THidProcessor engine;
     engine.SetExtendedMode(true);
     ASSERT_TRUE(engine.SaveSettings(folder + "\\kvhid.ini"));
     EXPECT_TRUE(engine.LoadSettings(folder + "\\kvhid.ini"));
     EXPECT_TRUE(engine.ExtendedMode());
-    EXPECT_NE(GetFileAttributesW((top + L"\\a\\b\\kvhid.ini").c_str()), INVALID_FILE_ATTRIBUTES);
-    DeleteFileW((top + L"\\a\\b\\kvhid.ini").c_str());
-    RemoveDirectoryW((top + L"\\a\\b").c_str());
-    RemoveDirectoryW((top + L"\\a").c_str());
-    RemoveDirectoryW(top.c_str());
+    EXPECT_NE(GetFileAttributesW((top.Path().wstring() + L"\\a\\b\\kvhid.ini").c_str()),
+              INVALID_FILE_ATTRIBUTES);
 }
 
 // Points the user's Local AppData elsewhere while it lives, as a profile of another name would.
@@ -134,9 +131,8 @@ private:
 // page cannot spell gets the settings; one where no folder can be made gets an error, and the
 // settings never go to the current folder instead.
 TEST(THidProcessorSettingsWin32Test, LocalAppDataOfAnyNameAndNoFallBackToTheCurrentFolder) {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring profile = std::wstring(temp) + L"trelvon_\u041F\u0451\u0442\u0440";
+    const TTestFolder folder("trelvon_\u041F\u0451\u0442\u0440");
+    const std::wstring profile = folder.Path().wstring();
     const std::wstring file = profile + L"\\Local\\HID-Plugin\\kvhid.ini";
     {
         TLocalAppDataRedirect redirect(profile + L"\\Local");
@@ -150,9 +146,6 @@ TEST(THidProcessorSettingsWin32Test, LocalAppDataOfAnyNameAndNoFallBackToTheCurr
         EXPECT_EQ(loaded.DeviceIndex(), 3);
     }
     EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
-    DeleteFileW(file.c_str());
-    RemoveDirectoryW((profile + L"\\Local\\HID-Plugin").c_str());
-    RemoveDirectoryW((profile + L"\\Local").c_str());
 
     // A file where the folder should be: nothing can be made below it.
     const std::wstring blocker = profile + L"\\blocker";
@@ -170,42 +163,10 @@ TEST(THidProcessorSettingsWin32Test, LocalAppDataOfAnyNameAndNoFallBackToTheCurr
     }
     EXPECT_EQ(GetFileAttributesA("kvhid.ini"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA("kvhid.ini.tmp"), INVALID_FILE_ATTRIBUTES);
-    DeleteFileW(blocker.c_str());
-    RemoveDirectoryW(profile.c_str());
 }
 
-// Texts written to the debugger output while it lives, wide or narrow: a vectored handler sees
-// the exception that carries each before anyone else.
-class TDebuggerWarnings {
-public:
-    TDebuggerWarnings() : handler_(AddVectoredExceptionHandler(1, &Handler)) { Texts().clear(); }
-    ~TDebuggerWarnings() { RemoveVectoredExceptionHandler(handler_); }
-    static std::vector<std::string>& Texts() {
-        static thread_local std::vector<std::string> texts;
-        return texts;
-    }
-
-private:
-    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
-        constexpr DWORD kWidePrint = 0x4001000A; // DBG_PRINTEXCEPTION_WIDE_C
-        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-        if (record.NumberParameters < 2)
-            return EXCEPTION_CONTINUE_SEARCH;
-        if (record.ExceptionCode == kWidePrint) {
-            const auto* text = reinterpret_cast<const wchar_t*>(record.ExceptionInformation[1]);
-            Texts().emplace_back(text, text + record.ExceptionInformation[0] - 1);
-            return EXCEPTION_CONTINUE_EXECUTION; // no second, narrow copy
-        }
-        if (record.ExceptionCode == DBG_PRINTEXCEPTION_C)
-            Texts().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]),
-                                 record.ExceptionInformation[0] - 1);
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-    void* handler_;
-};
-
 TEST(THidProcessorSettingsWin32Test, AnUnreadableCommandIsNamedInTheDebuggerOutput) {
-    TDebuggerWarnings warnings;
+    TDebuggerOutput warnings;
     THidProcessor engine;
     engine.ReadSettingsText("Action00=A00000001FFFFFFFF0\r\nAction00Command=rate:9\r\n"
                             "Action01=A00000002FFFFFFFF0\r\nAction01Command=menu:12\r\n"

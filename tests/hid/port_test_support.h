@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include "hid/kv_hid.h"
 #include "sim/sim_bus.h"
 #include "sim_test_support.h"
+#include "support/recorder.h"
 #include "support/recording_log.h"
 #include "support/win_test_support.h"
 
@@ -23,9 +23,7 @@ public:
     void Attach(TkvHid& port) {
         port.OnAfterReceive = [this](TkvBaseIO*, const void* buffer, std::uint32_t count) {
             const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-            std::lock_guard lock(mutex_);
-            reports_.emplace_back(bytes, bytes + count);
-            receiveThreads_.push_back(GetCurrentThreadId());
+            received_.Add({TSimReport(bytes, bytes + count), GetCurrentThreadId()});
         };
         port.OnClose = [this](TkvBaseIO*) {
             closeThread_ = GetCurrentThreadId();
@@ -34,22 +32,19 @@ public:
     }
 
     std::vector<TSimReport> Reports() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
+        std::vector<TSimReport> reports;
+        for (const TReceived& received : received_.Items())
+            reports.push_back(received.Report);
+        return reports;
     }
     std::vector<DWORD> ReceiveThreads() const {
-        std::lock_guard lock(mutex_);
-        return receiveThreads_;
+        std::vector<DWORD> threads;
+        for (const TReceived& received : received_.Items())
+            threads.push_back(received.Thread);
+        return threads;
     }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex_);
-        return reports_.size();
-    }
-    void Clear() {
-        std::lock_guard lock(mutex_);
-        reports_.clear();
-        receiveThreads_.clear();
-    }
+    std::size_t Count() const { return received_.Count(); }
+    void Clear() { received_.Clear(); }
     bool WaitForReports(std::size_t count, DWORD timeoutMs = 5000) const {
         return PumpUntil([&] { return Count() >= count; }, timeoutMs);
     }
@@ -60,9 +55,11 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<TSimReport> reports_;
-    std::vector<DWORD> receiveThreads_;
+    struct TReceived {
+        TSimReport Report;
+        DWORD Thread = 0;
+    };
+    TRecorder<TReceived> received_;
     std::atomic<int> closes_{0};
     std::atomic<DWORD> closeThread_{0};
 };

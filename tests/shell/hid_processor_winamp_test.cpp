@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "shell/hid_processor_winamp.h"
 #include "shell/winamp.h"
+#include "support/recorder.h"
 #include "support/win_test_support.h"
 
 namespace {
@@ -35,15 +35,9 @@ public:
 
     // What arrived once `count` messages have (posted ones come after the call returned).
     std::vector<TMessage> Take(std::size_t count) {
-        PumpUntil(
-            [&] {
-                std::lock_guard lock(mutex_);
-                return messages_.size() >= count;
-            },
-            3000);
+        PumpUntil([&] { return messages_.Count() >= count; }, 3000);
         Sleep(20); // anything beyond `count` would show up as well
-        std::lock_guard lock(mutex_);
-        return std::exchange(messages_, {});
+        return messages_.Take();
     }
 
 private:
@@ -71,10 +65,7 @@ private:
             const auto* block = reinterpret_cast<const std::int32_t*>(wParam);
             wParam = block[1] == 0 && block[2] == 0 && block[3] == 0 ? block[0] : 0xBAD;
         }
-        {
-            std::lock_guard lock(self->mutex_);
-            self->messages_.push_back({message, wParam, lParam, InSendMessage() != FALSE});
-        }
+        self->messages_.Add({message, wParam, lParam, InSendMessage() != FALSE});
         if (message == WM_USER && lParam == IPC_ISPLAYING)
             return self->PlayState;
         if (message == WM_USER && lParam == IPC_SETVOLUME && wParam == IPC_GETVOLUME)
@@ -83,31 +74,8 @@ private:
     }
 
     std::atomic<HWND> window_{nullptr};
-    std::mutex mutex_;
-    std::vector<TMessage> messages_;
+    TRecorder<TMessage> messages_;
     std::thread thread_;
-};
-
-// Texts written to the debugger output on this thread while it lives: OutputDebugStringA raises
-// an exception that a vectored handler sees before anyone else.
-class TDebuggerOutput {
-public:
-    TDebuggerOutput() : handler_(AddVectoredExceptionHandler(1, &Handler)) { Texts().clear(); }
-    ~TDebuggerOutput() { RemoveVectoredExceptionHandler(handler_); }
-    static std::vector<std::string>& Texts() {
-        static thread_local std::vector<std::string> texts;
-        return texts;
-    }
-
-private:
-    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
-        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-        if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2)
-            Texts().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]),
-                                 record.ExceptionInformation[0] - 1);
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-    void* handler_;
 };
 
 class TWinampHidProcessorTest : public testing::Test {
@@ -156,7 +124,7 @@ TEST_F(TWinampHidProcessorTest, EachCommandBeyondTheTypesPostsItsMessageOncePerP
     std::uint32_t code = 0;
     for (const auto& [command, message] : table) {
         THidAction& action = engine_.Add(std::make_unique<THidAction>());
-        action.Command = command, action.PressCode = ++code, action.DeviceIndex = 0;
+        action.Command = command, action.Patterns[prPress].Code = ++code, action.DeviceIndex = 0;
         engine_.CompleteBurst(code, 0);
         expected.push_back(message);
     }

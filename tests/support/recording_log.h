@@ -1,14 +1,14 @@
 #pragma once
-#include <algorithm>
 #include <cstdint>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/kv_log.h"
+#include "support/recorder.h"
 
 // A log for tests: keeps every line it is given, formatted, with its level. Ports write from
-// their worker thread too, so every access is locked.
+// their worker thread too.
 class TkvRecordingLog : public TkvCustomLogFile {
 public:
     struct Line {
@@ -25,37 +25,21 @@ public:
         Append({level, text, false});
     }
 
-    std::vector<Line> Lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
+    std::vector<Line> Lines() const { return lines_.Items(); }
     std::vector<std::string> Texts() const {
-        std::lock_guard lock(mutex_);
         std::vector<std::string> texts;
-        for (const Line& line : lines_)
+        for (const Line& line : lines_.Items())
             texts.push_back(line.Text);
         return texts;
     }
     bool Contains(const std::string& text) const {
-        std::lock_guard lock(mutex_);
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&](const Line& line) { return line.Text == text; });
+        return lines_.Any([&](const Line& line) { return line.Text == text; });
     }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex_);
-        return lines_.size();
-    }
-    void Clear() {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
+    std::size_t Count() const { return lines_.Count(); }
+    void Clear() { lines_.Clear(); }
 
 private:
-    void Append(Line line) {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(std::move(line));
-    }
+    void Append(Line line) { lines_.Add(std::move(line)); }
 
-    mutable std::mutex mutex_;
-    std::vector<Line> lines_;
+    TRecorder<Line> lines_;
 };

@@ -169,3 +169,33 @@ private:
     HHOOK hook_ = nullptr;
     std::vector<Box> boxes_;
 };
+
+// Texts written to the debugger output on this thread while it lives, wide or narrow: a
+// vectored handler sees the exception that carries each before anyone else.
+class TDebuggerOutput {
+public:
+    TDebuggerOutput() : handler_(AddVectoredExceptionHandler(1, &Handler)) { Texts().clear(); }
+    ~TDebuggerOutput() { RemoveVectoredExceptionHandler(handler_); }
+    static std::vector<std::string>& Texts() {
+        static thread_local std::vector<std::string> texts;
+        return texts;
+    }
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+        constexpr DWORD kWidePrint = 0x4001000A; // DBG_PRINTEXCEPTION_WIDE_C
+        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+        if (record.NumberParameters < 2)
+            return EXCEPTION_CONTINUE_SEARCH;
+        if (record.ExceptionCode == kWidePrint) {
+            const auto* text = reinterpret_cast<const wchar_t*>(record.ExceptionInformation[1]);
+            Texts().emplace_back(text, text + record.ExceptionInformation[0] - 1);
+            return EXCEPTION_CONTINUE_EXECUTION; // no second, narrow copy
+        }
+        if (record.ExceptionCode == DBG_PRINTEXCEPTION_C)
+            Texts().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]),
+                                 record.ExceptionInformation[0] - 1);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    void* handler_;
+};

@@ -19,6 +19,8 @@
 #include "host/player_window.h"
 #include "shell/test_files.h"
 #include "sim/sim_bus.h"
+#include "support/burst_code.h"
+#include "support/learning.h"
 #include "ui/ui_ids.h"
 #include "ui_driver.h"
 
@@ -33,12 +35,6 @@ std::string Hex8(std::uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%.8X", value);
     return text;
-}
-
-// The code of one padded 8-byte report.
-std::uint32_t CodeOf(TSimReport report) {
-    report.resize(8);
-    return AddReportToBurst(kNoCode, false, report.data(), report.size());
 }
 
 std::vector<std::string> TreeTexts(HWND tree, HTREEITEM parent) {
@@ -129,25 +125,13 @@ protected:
     bool WaitText(HWND dialog, int id, const std::string& text, DWORD timeoutMs = 3000) {
         return PumpUntil([&] { return ItemText(dialog, id) == text; }, timeoutMs);
     }
-    // Learns from the dialog's click on `button`: the press report (and the release report
-    // after the prompt of a repeating action) on device 1, twice as asked.
+    // Learns from the dialog's click on `button`, on device 1.
     void Learn(HWND dialog, int button, const std::string& caption, const TSimReport& press,
                const TSimReport* release = nullptr) {
         Click(dialog, button);
-        const HWND learning = WaitForDialog(caption);
-        ASSERT_NE(learning, nullptr) << caption;
-        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
-        for (const bool first : {true, false}) {
-            bus_.SendInput(1, press);
-            if (release != nullptr) {
-                ASSERT_TRUE(WaitText(learning, idActionMessage,
-                                     "Please RELEASE button on remote control now!"));
-                bus_.SendInput(1, *release);
-            }
-            if (first)
-                ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
-        }
-        ASSERT_TRUE(WaitGone(learning));
+        const HWND learning = WaitForLearning(bus_, caption, 1);
+        ASSERT_NE(learning, nullptr);
+        LearnButton(bus_, learning, 1, press, release);
     }
     // Presses that alternate between `a` and `b`, far enough apart to be bursts of their own;
     // the commands that came of them.
@@ -195,7 +179,7 @@ TEST_F(TfmConfigTest, LearnsNextOnAnEmptyEngineAndThePlayerThenReceivesIt) {
         Click(dialog, idQuickResponse);
         Click(dialog, IDOK);
     });
-    const std::string next = "C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0";
+    const std::string next = "C" + Hex8(BurstCode({{1, 0x02}}, 8)) + "FFFFFFFF0";
     // The learned button remembers its device beside the line an older version reads.
     const std::string identity = "\r\nAction01Device=1209,0001,0100,000C,0001,0,,";
     std::string saved = Settings();
@@ -231,9 +215,9 @@ TEST_F(TfmConfigTest, LearnsVolumeUpWithPressAndReleaseCodes) {
         EXPECT_TRUE(WaitText(dialog, idSimpleButton + 7, kAssigned));
         Click(dialog, IDOK);
     });
-    EXPECT_NE(
-        Settings().find("Action03=F" + Hex8(CodeOf({1, 0xE9})) + Hex8(CodeOf({1, 0x00})) + "0\r\n"),
-        std::string::npos)
+    EXPECT_NE(Settings().find("Action03=F" + Hex8(BurstCode({{1, 0xE9}}, 8)) +
+                              Hex8(BurstCode({{1, 0x00}}, 8)) + "0\r\n"),
+              std::string::npos)
         << Settings();
     EXPECT_NE(Settings().find("\r\nAction03PressBytes=01E9000000000000\r\nAction03ReleaseBytes="
                               "0100000000000000\r\n"),
@@ -344,9 +328,8 @@ TEST_F(TfmConfigTest, HidPageShowsTheDeviceItsReportsAndFollowsAutodetectAndDevi
         bus_.Plug(1);
 
         Click(dialog, idAutodetect);
-        const HWND detection = WaitForDialog("Detection an active HID");
+        const HWND detection = WaitForLearning(bus_, "Detection an active HID", 2);
         ASSERT_NE(detection, nullptr);
-        ASSERT_TRUE(bus_.WaitForConnections(2, 1, std::chrono::milliseconds(3000)));
         bus_.SendInput(2, {2, 0x01});
         ASSERT_TRUE(WaitGone(detection));
         EXPECT_TRUE(PumpUntil([&] { return ComboSelection(dialog, idDeviceBox) == 1; }));
@@ -367,7 +350,7 @@ TEST_F(TfmConfigTest, HidPageShowsTheDeviceItsReportsAndFollowsAutodetectAndDevi
 // brings its command, and the file still holds it.
 TEST_F(TfmConfigTest, CancelLeavesTheEngineAsItWas) {
     const std::string saved =
-        "HidIndex=0\r\nMode=-1\r\nAction00=C" + Hex8(CodeOf({1, 0x02})) + "FFFFFFFF0\r\n";
+        "HidIndex=0\r\nMode=-1\r\nAction00=C" + Hex8(BurstCode({{1, 0x02}}, 8)) + "FFFFFFFF0\r\n";
     WriteSettings(saved);
     Config([&](HWND dialog) {
         const std::size_t rows = ListRows(dialog, idActions, 3).size();
@@ -543,9 +526,8 @@ TEST_F(TfmConfigTest, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothing
                 Click(dialog, idMore); // an edit that OK would save
             } else {
                 Click(dialog, idSimpleButton + 2);
-                learning = WaitForDialog("HID Action: Next");
+                learning = WaitForLearning(bus_, "HID Action: Next", 1, 2);
                 ASSERT_NE(learning, nullptr);
-                ASSERT_TRUE(bus_.WaitForConnections(1, 2, std::chrono::milliseconds(3000)));
             }
             PostMessageA(player_.Handle(), WM_CLOSE, 0, 0);
             if (clickAfterClose != 0)
@@ -576,21 +558,19 @@ TEST_F(TfmConfigTest, ToggleCodesLearnedWithTwoPressesServeEveryPressAndOnePress
     const TSimReport even{1, 0x02}, odd{1, 0x82};
     Config([&](HWND dialog) {
         Click(dialog, idSimpleButton + 2);
-        const HWND learning = WaitForDialog("HID Action: Next");
+        const HWND learning = WaitForLearning(bus_, "HID Action: Next", 1);
         ASSERT_NE(learning, nullptr);
-        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
         bus_.SendInput(1, even);
-        ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
+        ASSERT_TRUE(WaitForPrompt(learning, kAgainPrompt));
         bus_.SendInput(1, odd);
-        EXPECT_TRUE(WaitText(learning, idActionMessage,
-                             "This remote sends alternating codes for this button: both were "
-                             "learned"));
+        EXPECT_TRUE(WaitForPrompt(
+            learning, "This remote sends alternating codes for this button: both were learned"));
         ASSERT_TRUE(WaitGone(learning));
         Click(dialog, IDOK);
     });
-    EXPECT_NE(Settings().find("Action01=C" + Hex8(CodeOf(even)) + "FFFFFFFF0\r\n"),
+    EXPECT_NE(Settings().find("Action01=C" + Hex8(BurstCode({even}, 8)) + "FFFFFFFF0\r\n"),
               std::string::npos);
-    EXPECT_NE(Settings().find("\r\nAction01AltPress=" + Hex8(CodeOf(odd)) + "\r\n"),
+    EXPECT_NE(Settings().find("\r\nAction01AltPress=" + Hex8(BurstCode({odd}, 8)) + "\r\n"),
               std::string::npos)
         << Settings();
     EXPECT_EQ(PressAlternately(even, odd, 20), 20u);
@@ -598,11 +578,10 @@ TEST_F(TfmConfigTest, ToggleCodesLearnedWithTwoPressesServeEveryPressAndOnePress
     // One press and the 10 s wait: what learning always did, and only every other press works.
     Config([&](HWND dialog) {
         Click(dialog, idSimpleButton + 2);
-        const HWND learning = WaitForDialog("HID Action: Next");
+        const HWND learning = WaitForLearning(bus_, "HID Action: Next", 1, 2);
         ASSERT_NE(learning, nullptr);
-        ASSERT_TRUE(bus_.WaitForConnections(1, 2, std::chrono::milliseconds(3000)));
         bus_.SendInput(1, even);
-        ASSERT_TRUE(WaitText(learning, idActionMessage, "Press the same button again"));
+        ASSERT_TRUE(WaitForPrompt(learning, kAgainPrompt));
         ASSERT_TRUE(WaitGone(learning, 12000));
         EXPECT_TRUE(WaitText(dialog, idNextLabel, kAssigned));
         Click(dialog, IDOK);

@@ -9,6 +9,8 @@
 #include "engine/hid_processor.h"
 #include "hid/sim_test_support.h"
 #include "sim/sim_bus.h"
+#include "support/burst_code.h"
+#include "support/learning.h"
 #include "ui/frm_action_edit.h"
 #include "ui/frm_hid_action.h"
 #include "ui/kv_controls.h"
@@ -17,16 +19,6 @@
 #include "ui_driver.h"
 
 namespace {
-
-// The code a learned button gets for these padded 8-byte reports, one burst.
-std::uint32_t CodeOf(std::initializer_list<TSimReport> reports) {
-    std::uint32_t code = kNoCode;
-    for (TSimReport report : reports) {
-        report.resize(8);
-        code = AddReportToBurst(code, true, report.data(), report.size());
-    }
-    return code;
-}
 
 class UiComponents : public testing::Test {
 protected:
@@ -104,19 +96,18 @@ TEST_F(UiComponents, AutodetectLearnsFromTheDeviceThatSent) {
     bus_.AddDevice(held);
     TfmHidAction dialog;
     const INT_PTR result = RunModal(dialog, [&] {
-        const HWND window = WaitForDialog("Detection an active HID");
+        const HWND window = WaitForLearning(bus_, "Detection an active HID", 3);
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ItemText(window, idActionMessage),
                   "Please PRESS and RELEASE needed button on remote control");
-        ASSERT_TRUE(bus_.WaitForConnections(3, 1, std::chrono::milliseconds(3000)));
         bus_.SendInput(3, {1, 0x20});
         bus_.SendInput(3, {1, 0x00}, std::chrono::milliseconds(100)); // the release
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.ListenIndex, 2);
     EXPECT_EQ(dialog.Action.DeviceIndex, 2);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0x20}, {1, 0x00}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode, kNoCode);
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0x20}, {1, 0x00}}, 8));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), kNoCode);
     EXPECT_EQ(bus_.Connections(3), 0u);
 }
 
@@ -125,25 +116,19 @@ TEST_F(UiComponents, RepeatingActionLearnsPressAndReleaseOnTheChosenDevice) {
     dialog.Action.ActionType = atVolumeUp;
     dialog.ListenIndex = 1;
     const INT_PTR result = RunModal(dialog, [&] {
-        const HWND window = WaitForDialog("HID Action: Volume Up");
+        const HWND window = WaitForLearning(bus_, "HID Action: Volume Up", 2);
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ItemText(window, idActionMessage),
                   "Please PRESS and HOLD needed button on remote control");
-        ASSERT_TRUE(bus_.WaitForConnections(2, 1, std::chrono::milliseconds(3000)));
         EXPECT_EQ(bus_.Connections(1) + bus_.Connections(3), 0u); // one port only
         bus_.SendInput(2, {1, 0xE9});
-        ASSERT_TRUE(PumpUntil(
-            [&] {
-                return ItemText(window, idActionMessage) ==
-                       "Please RELEASE button on remote control now!";
-            },
-            3000));
+        ASSERT_TRUE(WaitForPrompt(window, kReleasePrompt));
         bus_.SendInput(2, {1, 0x00});
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.DeviceIndex, 1);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xE9}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0xE9}}, 8));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), BurstCode({{1, 0x00}}, 8));
 }
 
 // A quick tap of a repeating button is one burst, the release at its end: learning takes its
@@ -154,8 +139,7 @@ TEST_F(UiComponents, RepeatingActionLearnsFromTwoQuickTaps) {
     dialog.ListenIndex = 0;
     const DWORD start = GetTickCount();
     const INT_PTR result = RunModal(dialog, [&] {
-        ASSERT_NE(WaitForDialog("HID Action: Volume Down"), nullptr);
-        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        ASSERT_NE(WaitForLearning(bus_, "HID Action: Volume Down", 1), nullptr);
         for (int tap = 0; tap < 2; ++tap) {
             bus_.SendInput(1, {1, 0xEA});
             bus_.SendInput(1, {1, 0x00}, std::chrono::milliseconds(80));
@@ -164,9 +148,9 @@ TEST_F(UiComponents, RepeatingActionLearnsFromTwoQuickTaps) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_LT(GetTickCount() - start, 5000u);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xEA}}));
-    EXPECT_EQ(dialog.Action.ReleaseCode, CodeOf({{1, 0x00}}));
-    EXPECT_EQ(dialog.Action.AltPressCode, kNoCode);
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0xEA}}, 8));
+    EXPECT_EQ(dialog.Action.ReleaseCode(), BurstCode({{1, 0x00}}, 8));
+    EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
 }
 
 // Learning cuts a press into bursts as the engine does: reports 450 ms apart are two bursts to
@@ -178,19 +162,18 @@ TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
     dialog.Action.ActionType = atNext;
     dialog.ListenIndex = 0;
     const INT_PTR result = RunModal(dialog, [&] {
-        ASSERT_NE(WaitForDialog("HID Action: Next"), nullptr);
-        ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+        ASSERT_NE(WaitForLearning(bus_, "HID Action: Next", 1), nullptr);
         bus_.SendInput(1, {1, 0xB5});
         bus_.SendInput(1, {1, 0x00}, std::chrono::milliseconds(450));
         // The late release has come and gone; then the same button again.
         Sleep(600);
         EXPECT_EQ(ItemText(FindWindowA("#32770", "HID Action: Next"), idActionMessage),
-                  "Press the same button again");
+                  kAgainPrompt);
         bus_.SendInput(1, {1, 0xB5});
     });
     EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0xB5}}));
-    EXPECT_EQ(dialog.Action.AltPressCode, kNoCode);
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0xB5}}, 8));
+    EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
 }
 
 TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
@@ -247,14 +230,9 @@ TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) 
         PickItem(window, idEditPlayerAction, 7); // Next
         PickItem(window, idEditActiveHid, 3);    // the third device
         Click(window, idEditAssign);
-        const HWND learning = WaitForDialog("HID Action: Next");
+        const HWND learning = WaitForLearning(bus_, "HID Action: Next", 3);
         ASSERT_NE(learning, nullptr);
-        ASSERT_TRUE(bus_.WaitForConnections(3, 1, std::chrono::milliseconds(3000)));
-        bus_.SendInput(3, {1, 0x01});
-        ASSERT_TRUE(PumpUntil(
-            [&] { return ItemText(learning, idActionMessage) == "Press the same button again"; }));
-        bus_.SendInput(3, {1, 0x01});
-        ASSERT_TRUE(WaitGone(learning));
+        LearnButton(bus_, learning, 3, {1, 0x01});
         EXPECT_EQ(ItemText(window, idEditStatus), "Assigned");
         EXPECT_EQ(ComboSelection(window, idEditActiveHid), 3);
         Click(window, IDOK);
@@ -262,7 +240,7 @@ TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) 
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.ActionType, atNext);
     EXPECT_EQ(dialog.Action.DeviceIndex, 2);
-    EXPECT_EQ(dialog.Action.PressCode, CodeOf({{1, 0x01}}));
+    EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0x01}}, 8));
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "engine/hid_action.h"
 #include "engine/settings_file.h"
-#include "engine/settings_text.h"
+#include "engine/settings_keys.h"
 #include "framework/kv_error.h"
 #include "host/host_log.h"
 #include "host/host_plugin.h"
@@ -244,29 +244,28 @@ private:
         action.Command = command.value_or(THidCommand{});
         action.DeviceIndex = ListPosition(words[0]);
         const bool repeating = action.IsRepeatable();
-        const auto addReports = [&](const std::vector<THostReport>& reports, bool toPress) {
+        THidBurst press, release;
+        press.Start();
+        release.Start();
+        const auto addReports = [&](const std::vector<THostReport>& reports, THidBurst& burst) {
             for (THostReport report : reports) {
                 report.resize(device.ReportLength, 0);
-                for (std::uint8_t byte : report)
-                    action.AddCodeByte(byte, toPress);
+                burst.Add(report.data(), report.size());
             }
         };
-        addReports(button.Press, true);
-        addReports(button.Release, !repeating);
-        char key[16];
-        std::snprintf(key, sizeof key, "Action%.2u", actionLines_++);
-        const auto ini = [&](const std::string& text) {
-            steps_.push_back({TKind::Ini, lineNumber_, text, {}, 0, {}, {}});
-        };
-        ini(key + ("=" + action.ToText()));
-        if (action.HasCommand())
-            ini(key + ("Command=" + HidCommandWord(action.Command)));
+        // Only a repeating action tells its release apart; otherwise it ends the press burst.
+        addReports(button.Press, press);
+        addReports(button.Release, repeating ? release : press);
+        action.Patterns[prPress] = THidBurstPattern::Of(press);
+        action.Patterns[prRelease] = THidBurstPattern::Of(release);
+        // Without bytes it is a button as an older version learned it.
         if (!withBytes)
-            return;
-        if (!action.PressBytes.empty())
-            ini(key + ("PressBytes=" + HexBytesText(action.PressBytes)));
-        if (!action.ReleaseBytes.empty())
-            ini(key + ("ReleaseBytes=" + HexBytesText(action.ReleaseBytes)));
+            for (THidBurstPattern& pattern : action.Patterns)
+                pattern.Bytes.clear();
+        const std::string lines = FormatActionSettings(static_cast<int>(actionLines_++), action);
+        for (std::size_t at = 0, end; (end = lines.find("\r\n", at)) != std::string::npos;
+             at = end + 2)
+            steps_.push_back({TKind::Ini, lineNumber_, lines.substr(at, end - at), {}, 0, {}, {}});
     }
 
     TKind KindOf(const std::string& verb) const {
