@@ -31,10 +31,16 @@ if(WIN32)
     set_tests_properties(wine.teardown PROPERTIES FIXTURES_CLEANUP wine)
 endif()
 
-# trelvon_add_test(NAME name SOURCES ... LIBRARIES ... [TIMEOUT s] [ENVIRONMENT ...] [RESOURCE_LOCK ...])
+# trelvon_add_test(NAME name SOURCES ... LIBRARIES ... [TIMEOUT s] [ENVIRONMENT ...]
+#                  [RESOURCE_LOCK ...] [LABELS ...] [ALONE])
 # One ctest entry per test program; under Wine it runs through the emulator in the booted prefix.
+# ctest runs two programs at once (CMakePresets.json). Programs that read or write the player's
+# kvhid.ini take the lock of that name. ALONE: the program asserts on wall-clock time, which a
+# second program on the same cores would skew. LABELS soak: long runs a developer may leave out
+# with -LE soak; CI runs them.
 function(trelvon_add_test)
-    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBRARIES;ENVIRONMENT;RESOURCE_LOCK" ${ARGN})
+    cmake_parse_arguments(T "ALONE" "NAME;TIMEOUT" "SOURCES;LIBRARIES;ENVIRONMENT;RESOURCE_LOCK;LABELS"
+                          ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBRARIES} GTest::gmock GTest::gtest_main)
     target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
@@ -56,5 +62,11 @@ function(trelvon_add_test)
     endif()
     if(T_RESOURCE_LOCK)
         set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
+    if(T_LABELS)
+        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_ALONE)
+        set_tests_properties(${T_NAME} PROPERTIES RUN_SERIAL TRUE)
     endif()
 endfunction()
