@@ -145,6 +145,8 @@ public:
 
     // --- dispatching ---
     THidDispatcher* Dispatcher() const { return dispatcher_.get(); }
+    // Replaces the platform's dispatcher: tests serve the engine with one on a clock of their own.
+    void SetDispatcher(std::unique_ptr<THidDispatcher> value) { dispatcher_ = std::move(value); }
     // A device that refuses to open is left out and named in UnopenedDevices().
     void OpenDevices();
     void CloseDevices();
