@@ -86,22 +86,25 @@ void THidTimedDispatcher::BurstTimerTick(std::uint32_t serial) {
         BurstComplete(serial);
 }
 
-void THidTimedDispatcher::BurstComplete(std::uint32_t serial) {
+THidDeviceBurst* THidTimedDispatcher::StopBurst(std::uint32_t serial) {
     THidDeviceBurst* burst = FindBurst(serial);
-    if (burst == nullptr)
-        return;
-    burst->Open = false;
-    scheduler_.Stop(BurstTimer(serial));
+    if (burst != nullptr) {
+        burst->Open = false;
+        scheduler_.Stop(BurstTimer(serial));
+    }
+    return burst;
+}
+
+void THidTimedDispatcher::BurstComplete(std::uint32_t serial) {
     // The device may be gone once the command has run.
-    engine_.CompleteBurst(burst->Burst, burst->Device);
+    if (THidDeviceBurst* burst = StopBurst(serial))
+        engine_.CompleteBurst(burst->Burst, burst->Device);
 }
 
 void THidTimedDispatcher::DeviceGone(std::uint32_t serial) {
-    THidDeviceBurst* burst = FindBurst(serial);
+    THidDeviceBurst* burst = StopBurst(serial);
     if (burst == nullptr)
         return;
-    burst->Open = false;
-    scheduler_.Stop(BurstTimer(serial));
     engine_.ReleaseDevice(burst->Device);
     // A removal is announced too, which brings the refresh forward. A port can also fail on a
     // device that stays listed: the refresh drops it and opens the device again, and one that

@@ -83,6 +83,8 @@ protected:
 private:
     static constexpr std::uint32_t kFirstBurstTimer = 16;
     void ArmRefresh(std::uint32_t delayMs);
+    // The burst of `serial` is over, or cut short: its timer stops. Null for a closed device.
+    THidDeviceBurst* StopBurst(std::uint32_t serial);
     // The burst timer's tick: ends the burst once the silence after its last report has passed
     // by the reports' clock, else waits for the rest of it.
     void BurstTimerTick(std::uint32_t serial);

@@ -34,7 +34,11 @@ std::uint32_t CodeOf(std::initializer_list<TSimReport> reports) {
 // dialog's own thread, where its timers tick.
 class TClockedLearning : public TfmHidAction {
 public:
-    TClockedLearning() { SetScheduler(clock_); }
+    TClockedLearning(std::uint8_t type, std::int32_t device) {
+        SetScheduler(clock_);
+        Action.ActionType = type;
+        ListenIndex = device;
+    }
     void OnDialogThread(const std::function<void()>& step) {
         SendMessageA(Handle(), kRunStep, 0, reinterpret_cast<LPARAM>(&step));
     }
@@ -237,9 +241,7 @@ TEST_F(UiComponents, LearningEndsTenSecondsAfterItsPrompt) {
     };
     for (const bool pressed : {false, true}) {
         SCOPED_TRACE(pressed ? "one press" : "no press");
-        TClockedLearning dialog;
-        dialog.Action.ActionType = atNext;
-        dialog.ListenIndex = 0;
+        TClockedLearning dialog(atNext, 0);
         const INT_PTR result = RunModal(dialog, [&] {
             const HWND window = WaitForDialog("HID Action: Next");
             ASSERT_NE(window, nullptr);
