@@ -177,8 +177,8 @@ public:
     void ReleaseDevice(std::int32_t device);
     // True while a held action has a repeat to come and the timer is armed for it.
     bool Repeating() const { return repeating_; }
-    // The dispatcher's clock; tests step one of their own.
-    virtual std::uint32_t Now() const;
+    // The dispatcher's clock, 0 without one.
+    std::uint32_t Now() const;
 
 protected:
     void SetSupportedActions(std::uint16_t value) { supportedActions_ = value; }
