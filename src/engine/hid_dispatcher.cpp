@@ -17,18 +17,6 @@ constexpr UINT kReportMessage = WM_APP + 1;
 // The HID device interface class, which the device notifications are asked for.
 constexpr GUID kHidInterfaceClass = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-// A burst of announcements (one device brings several interfaces and nodes) is handled once,
-// this long after the first of them.
-constexpr std::uint32_t kRefreshDelayMs = 100;
-// A device just announced often refuses to open for a moment: it is tried again after these.
-constexpr std::uint32_t kRetryDelaysMs[] = {250, 500, 1000, 2000, 4000};
-
-// How long until the silence after `last` has lasted kBurstSilenceMs, at `now`.
-std::uint32_t SilenceLeft(std::uint32_t last, std::uint32_t now) {
-    const std::uint32_t passed = now - last;
-    return passed >= kBurstSilenceMs ? 0 : kBurstSilenceMs - passed;
-}
-
 } // namespace
 
 std::unique_ptr<THidDispatcher> CreateHidDispatcher(THidProcessor& engine) {
@@ -63,19 +51,15 @@ std::vector<THidDeviceIdentity> PresentDevices(const TkvHid& port) {
 }
 
 THidDevicehandler::THidDevicehandler(std::uint32_t serial, HWND reportWindow, UINT reportMessage)
-    : Reports(reportWindow, reportMessage, serial), Serial(serial) {
-    BurstTimer.SetEnabled(false);
-    BurstTimer.SetInterval(kBurstSilenceMs);
+    : THidDeviceBurst(serial), Reports(reportWindow, reportMessage, serial) {
     Port.SetTag(static_cast<std::intptr_t>(serial));
 }
 
 THidPortDispatcher::THidPortDispatcher(THidProcessor& engine)
-    : engine_(engine),
-      reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this, true) {
-    repeatTimer_.SetEnabled(false);
-    repeatTimer_.SetOnTimer([this](TkvTimer*) { engine_.RepeatTick(); });
-    refreshTimer_.SetEnabled(false);
-    refreshTimer_.SetOnTimer([this](TkvTimer*) { RefreshTimerTick(); });
+    : THidTimedDispatcher(engine, windowTimers_),
+      reportWindow_(kReportWindowClass, &THidPortDispatcher::WindowProc, this, true),
+      windowTimers_(reportWindow_.Handle()) {
+    windowTimers_.OnTimer = [this](std::uint32_t id) { TimerTick(id); };
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
@@ -91,17 +75,10 @@ THidPortDispatcher::~THidPortDispatcher() {
     } catch (...) {
         // The ports are gone with their handlers whatever the close said.
     }
-    repeatTimer_.SetEnabled(false);
-}
-
-void THidPortDispatcher::OpenDevices() {
-    serving_ = true;
-    refreshRetries_ = 0;
-    RefreshDevices();
 }
 
 void THidPortDispatcher::RefreshDevices() {
-    if (!serving_)
+    if (!Serving())
         return;
     enumerationPort_.DeviceListChanged();
     const std::vector<THidDeviceIdentity> present = PresentDevices(enumerationPort_);
@@ -117,6 +94,7 @@ void THidPortDispatcher::RefreshDevices() {
             continue;
         }
         engine_.ReleaseDevice((*handler)->Device);
+        ForgetBurst(**handler);
         std::unique_ptr<THidDevicehandler> closing = std::move(*handler);
         handler = handlers_.erase(handler);
         closing->Port.SetActive(false);
@@ -143,14 +121,6 @@ void THidPortDispatcher::RefreshDevices() {
         ScheduleRetry();
 }
 
-void THidPortDispatcher::ScheduleRetry() {
-    if (refreshRetries_ >= std::size(kRetryDelaysMs))
-        return;
-    refreshTimer_.SetEnabled(false);
-    refreshTimer_.SetInterval(kRetryDelaysMs[refreshRetries_++]);
-    refreshTimer_.SetEnabled(true);
-}
-
 THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const std::string& path) {
     THidDevicehandler& handler = *handlers_.emplace_back(
         std::make_unique<THidDevicehandler>(++lastSerial_, reportWindow_.Handle(), kReportMessage));
@@ -166,8 +136,6 @@ THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const st
     // Queued like a report, behind the reports read before the device went away. A close
     // made by CloseDevices queues one too, but its queue goes with the handler.
     handler.Port.OnClose = [&handler](TkvBaseIO*) { handler.Reports.PushClose(); };
-    handler.BurstTimer.SetOnTimer(
-        [this, serial = handler.Serial](TkvTimer*) { BurstTimerTick(serial); });
     try {
         handler.Port.SetActive(true);
         return &handler;
@@ -185,43 +153,17 @@ THidDevicehandler* THidPortDispatcher::OpenHandler(std::int32_t device, const st
     }
 }
 
-void THidPortDispatcher::DeviceChangeNoticed() {
-    refreshRetries_ = 0;
-    // A refresh already due soon covers this one too; a retry further off is brought forward.
-    if (!serving_ || (refreshTimer_.Enabled() && refreshTimer_.Interval() <= kRefreshDelayMs))
-        return;
-    refreshTimer_.SetEnabled(false);
-    refreshTimer_.SetInterval(kRefreshDelayMs);
-    refreshTimer_.SetEnabled(true);
-}
-
-void THidPortDispatcher::RefreshTimerTick() {
-    refreshTimer_.SetEnabled(false);
-    RefreshDevices();
-}
-
-void THidPortDispatcher::CloseDevices() {
-    serving_ = false;
-    refreshTimer_.SetEnabled(false);
-    repeatTimer_.SetEnabled(false);
+void THidPortDispatcher::ClosePorts() {
     // Out of the list first: a tick or report handled while a monitoring thread is being joined
     // finds no handler.
     std::vector<std::unique_ptr<THidDevicehandler>> closing;
     closing.swap(handlers_);
-    for (const auto& handler : closing)
+    for (const auto& handler : closing) {
+        ForgetBurst(*handler);
         handler->Port.SetActive(false);
+    }
     // Every monitoring thread has ended; what their queues still hold is stale and goes with them.
     closing.clear();
-}
-
-void THidPortDispatcher::SetRepeatTimer(std::optional<std::uint32_t> dueInMs) {
-    // Off and on again: a fresh period even when it was running. A window timer never fires at
-    // 0 ms; 1 ms asks for the earliest tick.
-    repeatTimer_.SetEnabled(false);
-    if (dueInMs) {
-        repeatTimer_.SetInterval(std::max<std::uint32_t>(*dueInMs, 1));
-        repeatTimer_.SetEnabled(true);
-    }
 }
 
 void THidPortDispatcher::HandleReport(THidDevicehandler& handler, const void* buffer,
@@ -260,79 +202,6 @@ void THidPortDispatcher::TakeReports(std::uint32_t serial) {
     }
 }
 
-void THidPortDispatcher::ReceiveReport(std::uint32_t serial, const std::uint8_t* bytes,
-                                       std::size_t count, std::uint32_t time) {
-    THidDevicehandler* handler = FindHandler(serial);
-    if (handler == nullptr)
-        return;
-    // A running burst timer means a burst is open. When the UI thread was too busy to see its
-    // silence pass, that burst ended before this report did arrive.
-    if (handler->BurstTimer.Enabled() && SilenceLeft(handler->LastReportTime, time) == 0) {
-        BurstComplete(&handler->BurstTimer);
-        handler = FindHandler(serial); // the command may have closed it
-        if (handler == nullptr)
-            return;
-    }
-    // The device reads again: a later failure of its reads starts the retry delays afresh.
-    refreshRetries_ = 0;
-    const bool opens = !handler->BurstTimer.Enabled();
-    if (opens)
-        handler->Burst.Start();
-    handler->Burst.Add(bytes, count);
-    handler->LastReportTime = time;
-    if (engine_.CompletesAtOnce(handler->Burst, handler->Device))
-        BurstComplete(&handler->BurstTimer);
-    else if (opens) {
-        // Armed once per burst; its tick re-arms it for what remains of the silence after the
-        // last report, so that a report costs no timer call.
-        ArmBurstTimer(*handler, kvReportClockMs());
-    }
-}
-
-void THidPortDispatcher::ArmBurstTimer(THidDevicehandler& handler, std::uint32_t now) {
-    // A window timer never fires at 0 ms; 1 ms asks for the earliest tick.
-    const std::uint32_t left = SilenceLeft(handler.LastReportTime, now);
-    handler.BurstTimer.SetEnabled(false);
-    handler.BurstTimer.SetInterval(left > 0 ? left : 1);
-    handler.BurstTimer.SetEnabled(true);
-}
-
-void THidPortDispatcher::BurstTimerTick(std::uint32_t serial) {
-    // Reports read before the silence ended but not yet taken still belong to this burst.
-    TakeReports(serial);
-    THidDevicehandler* handler = FindHandler(serial);
-    if (handler == nullptr || !handler->BurstTimer.Enabled())
-        return;
-    const std::uint32_t now = kvReportClockMs();
-    if (SilenceLeft(handler->LastReportTime, now) > 0)
-        ArmBurstTimer(*handler, now);
-    else
-        BurstComplete(&handler->BurstTimer);
-}
-
-void THidPortDispatcher::DeviceGone(std::uint32_t serial) {
-    if (THidDevicehandler* handler = FindHandler(serial)) {
-        handler->BurstTimer.SetEnabled(false);
-        engine_.ReleaseDevice(handler->Device);
-        // A removal is announced too, which brings the refresh forward. A port can also fail on
-        // a device that stays listed: the refresh drops this handler and reopens the device, and
-        // one that fails every read is tried again only after the retry delays, not without end.
-        if (!refreshTimer_.Enabled())
-            ScheduleRetry();
-    }
-}
-
-void THidPortDispatcher::BurstComplete(TkvTimer* timer) {
-    for (const auto& handler : handlers_) {
-        if (&handler->BurstTimer != timer)
-            continue;
-        handler->BurstTimer.SetEnabled(false);
-        // The handler may be gone once the command has run.
-        engine_.CompleteBurst(handler->Burst, handler->Device);
-        return;
-    }
-}
-
 THidDevicehandler* THidPortDispatcher::FindDeviceHandler(std::int32_t device) const {
     for (const auto& handler : handlers_)
         if (handler->Device == device)
@@ -366,6 +235,11 @@ LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARA
                                                 LPARAM lParam) {
     auto* self = TkvMessageWindow::Owner<THidPortDispatcher>(window);
     try {
+        if (message == WM_TIMER) {
+            if (self != nullptr)
+                self->windowTimers_.Tick(static_cast<std::uint32_t>(wParam));
+            return 0;
+        }
         if (message == kReportMessage) {
             if (self != nullptr)
                 self->TakeReports(static_cast<std::uint32_t>(wParam));
@@ -377,7 +251,7 @@ LRESULT CALLBACK THidPortDispatcher::WindowProc(HWND window, UINT message, WPARA
             return TRUE;
         }
     } catch (...) {
-        // A failing report or refresh must not take the player's message loop down.
+        // A failing report, tick or refresh must not take the player's message loop down.
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -143,6 +143,8 @@ public:
 
     // --- dispatching ---
     THidDispatcher* Dispatcher() const { return dispatcher_.get(); }
+    // Replaces the platform's dispatcher: tests serve the engine with one on a clock of their own.
+    void SetDispatcher(std::unique_ptr<THidDispatcher> value) { dispatcher_ = std::move(value); }
     // A device that refuses to open is left out and named in UnopenedDevices().
     void OpenDevices();
     void CloseDevices();
@@ -173,8 +175,8 @@ public:
     void ReleaseDevice(std::int32_t device);
     // True while a held action has a repeat to come and the timer is armed for it.
     bool Repeating() const { return repeating_; }
-    // The dispatcher's clock; tests step one of their own.
-    virtual std::uint32_t Now() const;
+    // The dispatcher's clock, 0 without one.
+    std::uint32_t Now() const;
 
 protected:
     void SetSupportedActions(std::uint16_t value) { supportedActions_ = value; }

@@ -6,18 +6,19 @@
 
 #include "engine/hid_dispatcher.h"
 #include "engine/hid_processor.h"
+#include "engine/hid_window_scheduler.h"
 #include "framework/kv_error.h"
 #include "ui/ui_ids.h"
 
 namespace {
 
 constexpr UINT kReportMessage = WM_APP + 10;
-constexpr UINT_PTR timerProgress = 1; // every second, up to the 10 s limit
+constexpr std::uint32_t timerProgress = 1; // every second, up to the 10 s limit
 // The engine's burst silence after the last report: the burst is over. Learning and dispatching
 // must cut a press into the same bursts, or the learned code never matches.
-constexpr UINT_PTR timerTimeout = 2;
+constexpr std::uint32_t timerTimeout = 2;
 // Keeps the news about alternating codes on screen before the dialog ends.
-constexpr UINT_PTR timerDone = 3;
+constexpr std::uint32_t timerDone = 3;
 constexpr UINT kDoneShownMs = 2500;
 constexpr int kProgressMax = 10;
 // The frame shown while the search animation is stopped.
@@ -52,6 +53,12 @@ INT_PTR TfmHidAction::Learn(HWND owner) {
 }
 
 void TfmHidAction::FormCreate() {
+    // A window of its own each time the dialog is shown: its timers go with it.
+    if (scheduler_ == nullptr || scheduler_ == windowTimers_.get()) {
+        windowTimers_ = std::make_unique<THidWindowScheduler>(Handle());
+        scheduler_ = windowTimers_.get();
+    }
+    scheduler_->OnTimer = [this](std::uint32_t id) { TimerTick(id); };
     AddControl({.Class = ANIMATE_CLASSA,
                 .Style = ACS_TRANSPARENT | ACS_CENTER,
                 .Bounds = {12, 12, 16, 16},
@@ -96,7 +103,7 @@ void TfmHidAction::FormShow() {
 void TfmHidAction::FormClose(INT_PTR result) {
     StartTimer(timerProgress, false);
     StartTimer(timerTimeout, false);
-    KillTimer(Handle(), timerDone);
+    StartTimer(timerDone, false);
     if (result == IDOK && ListenIndex == -1)
         ListenIndex = Action.DeviceIndex;
     // The button belongs to the device it was learned on, wherever that is listed next time.
@@ -192,6 +199,11 @@ void TfmHidAction::ReceiveReport(std::uint32_t port, const std::vector<std::uint
 }
 
 void TfmHidAction::Timer(UINT_PTR id) {
+    if (windowTimers_ != nullptr)
+        windowTimers_->Tick(static_cast<std::uint32_t>(id));
+}
+
+void TfmHidAction::TimerTick(std::uint32_t id) {
     if (id == timerProgress) {
         SetProgress(progress_ + 1);
         if (progress_ >= kProgressMax) {
@@ -205,7 +217,6 @@ void TfmHidAction::Timer(UINT_PTR id) {
         StartTimer(timerTimeout, false);
         BurstEnded();
     } else if (id == timerDone) {
-        KillTimer(Handle(), timerDone);
         EndModal(IDOK);
     }
 }
@@ -268,7 +279,7 @@ void TfmHidAction::Finish() {
                     "This remote sends alternating codes for this button: both were learned");
     SetDlgItemTextA(Handle(), idActionHint, "");
     SetProgress(kProgressMax);
-    SetTimer(Handle(), timerDone, kDoneShownMs, nullptr);
+    StartTimer(timerDone, true);
 }
 
 void TfmHidAction::SetProgress(int position) {
@@ -276,9 +287,11 @@ void TfmHidAction::SetProgress(int position) {
     SendMessageA(Control(idActionProgress), PBM_SETPOS, position, 0);
 }
 
-void TfmHidAction::StartTimer(UINT_PTR id, bool start) {
-    if (start)
-        SetTimer(Handle(), id, id == timerProgress ? 1000 : kBurstSilenceMs, nullptr);
+void TfmHidAction::StartTimer(std::uint32_t id, bool start) {
+    if (!start)
+        scheduler_->Stop(id);
+    else if (id == timerProgress)
+        scheduler_->Start(id, 1000, true);
     else
-        KillTimer(Handle(), id);
+        scheduler_->Start(id, id == timerDone ? kDoneShownMs : kBurstSilenceMs);
 }

@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "engine/hid_action.h"
+#include "engine/hid_scheduler.h"
 #include "framework/kv_report_queue.h"
 #include "hid/kv_hid.h"
 #include "ui/kv_dialog.h"
+
+class THidWindowScheduler;
 
 // Captures which button an action stands for. It listens on one device or on all of them and
 // hears the press (and, for repeating actions, the release) as bursts, as the engine does, which
@@ -29,6 +32,9 @@ public:
     // ShowModal, unless ListenIndex names a device that Windows keeps to itself: then the user
     // is told at once why and what to try instead, no port is opened, and the result is IDABORT.
     INT_PTR Learn(HWND owner);
+    // Before showing: the clock of the silence, progress and timeout. By default the dialog's own
+    // window timers; tests move a clock of their own.
+    void SetScheduler(THidScheduler& scheduler) { scheduler_ = &scheduler; }
 
 protected:
     void FormCreate() override;
@@ -43,7 +49,8 @@ private:
     void TakeReports(std::size_t port);
     void ReceiveReport(std::uint32_t port, const std::vector<std::uint8_t>& bytes);
     void SetProgress(int position);
-    void StartTimer(UINT_PTR id, bool start);
+    void TimerTick(std::uint32_t id);
+    void StartTimer(std::uint32_t id, bool start);
     // The press being captured: the first goes into Action, the second into second_.
     THidAction& Capture() { return secondPress_ ? second_ : Action; }
     // The burst silence after a press or release: on to the release, the second press or the end.
@@ -65,4 +72,6 @@ private:
     // One per port, at the port's position; each port's monitoring thread ends before its queue.
     std::vector<std::unique_ptr<TkvReportQueue>> reports_;
     int progress_ = 0;
+    std::unique_ptr<THidWindowScheduler> windowTimers_;
+    THidScheduler* scheduler_ = nullptr;
 };

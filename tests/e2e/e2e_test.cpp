@@ -56,34 +56,6 @@ const char MediaKeys[] = "device r length=3\n"
                          "button r down  01ea00\n"
                          "button r letgo 010000\n";
 
-TEST_F(EndToEnd, ABurstEndsAfter300msOfSilence) {
-    Run("ini QuickResponse=0\n"
-        "device r length=3\n"
-        "button r both   01aa00 01bb00\n"
-        "button r first  01aa00\n"
-        "button r second 01bb00\n"
-        "bind r both Next\nbind r first Previous\nbind r second Stop\n"
-        "load\n"
-        "spacing 100\npress r both\nexpect Next\n"
-        "spacing 400\npress r both\nexpect Previous\nexpect Stop\n"
-        "silence 400\n");
-    ASSERT_EQ(log_.Commands().size(), 3u);
-    for (const THostCommand& command : log_.Commands())
-        EXPECT_THAT(command.SinceReport, AllOf(Ge(290), Lt(600))) << command.Text;
-}
-
-TEST_F(EndToEnd, AHeldVolumeButtonRepeatsOnlyWithAReleaseCode) {
-    Run(std::string(MediaKeys) +
-        "bind r up Volume Up\nbind r down Volume Down\n"
-        "load\n"
-        // No release code: one command for the press, none while held or at the release.
-        "hold r down\nwait 1100\npress r letgo\nexpect Volume Down\nsilence 400\n"
-        // The press at once, repeats at 0.5 and 1.0 s, the release burst at 1.1 s ends them.
-        "hold r up\nwait 1100\nrelease r up\n"
-        "expect Volume Up\nexpect Volume Up\nexpect Volume Up\nexpect Volume Up\n"
-        "silence 700\n");
-}
-
 // The time from the last report of each press to its command, in arrival order.
 std::vector<int> Delays(const THostLog& log, std::size_t from = 0) {
     std::vector<int> delays;
@@ -120,73 +92,6 @@ TEST_F(EndToEnd, AnOldFileBecomesQuickFromTheSecondPress) {
     // The first press of each, at the silence, taught it its bursts.
     EXPECT_THAT(Delays(log_),
                 testing::ElementsAre(Ge(290), Ge(290), Ge(290), Lt(150), Lt(150), Lt(150)));
-}
-
-// The gaps between the commands reading `text`, in arrival order.
-std::vector<int> Gaps(const THostLog& log, const std::string& text) {
-    std::vector<int> gaps;
-    const THostCommand* previous = nullptr;
-    for (const THostCommand& command : log.Commands()) {
-        if (command.Text != text)
-            continue;
-        if (previous != nullptr)
-            gaps.push_back(static_cast<int>(command.Milliseconds - previous->Milliseconds));
-        previous = &command;
-    }
-    return gaps;
-}
-
-// A hold runs the press, a first repeat after the delay and then one per interval, until the
-// release burst, which runs the command once more as it always did. `hold` is the time from the
-// press burst to the release burst that the script means; the count follows from the one the
-// plug-in saw, which the load of the machine may shift a little.
-void ExpectRepeats(const std::vector<int>& gaps, int delay, int interval, int hold,
-                   std::size_t repeats) {
-    ASSERT_GE(gaps.size(), 2u);
-    int seen = 0;
-    for (const int gap : gaps)
-        seen += gap;
-    const int slack = EmulationSlackMs();
-    EXPECT_THAT(seen, AllOf(Ge(hold - 60 - slack), testing::Le(hold + 60 + slack)));
-    if (seen > hold - 25 && seen < hold + 25) {
-        EXPECT_EQ(gaps.size() - 1, repeats);
-    }
-    EXPECT_EQ(gaps.size() - 1, static_cast<std::size_t>((seen - delay) / interval + 1));
-    // Each repeat is due at a fixed time after the press, so one that a busy machine delays
-    // does not push back the ones after it: each is at most 20 ms early and 50 ms late, plus
-    // what an emulated machine adds.
-    int sincePress = 0;
-    for (std::size_t i = 0; i + 1 < gaps.size(); ++i) {
-        sincePress += gaps[i];
-        const int due = delay + static_cast<int>(i) * interval;
-        EXPECT_THAT(sincePress, AllOf(Ge(due - 20 - slack), testing::Le(due + 50 + slack)))
-            << "repeat " << i;
-    }
-}
-
-TEST_F(EndToEnd, AHeldButtonRepeatsOnItsOwnDelayAndInterval) {
-    Run(std::string(MediaKeys) +
-        "bind r up Volume Up\n"
-        "ini Action00RepeatDelay=300\nini Action00RepeatInterval=100\n"
-        "load\n"
-        // Press burst at 0.3 s, repeats at 0.6 to 3.3 s, the release burst at 3.35 s.
-        "hold r up\nwait 3050\nrelease r up\nwait 800\n");
-    ExpectRepeats(Gaps(log_, "Volume Up"), 300, 100, 3050, 28);
-}
-
-TEST_F(EndToEnd, ButtonsHeldTogetherEachKeepTheirOwnTiming) {
-    Run("device r length=3\ndevice s length=3\n"
-        "button r up 01e900 release 010000\nbutton s fwd 01b300 release 010000\n"
-        "bind r up Volume Up\nbind s fwd Forward\n"
-        "ini Action00RepeatDelay=300\nini Action00RepeatInterval=100\n"
-        "ini Action01RepeatDelay=450\nini Action01RepeatInterval=250\n"
-        "ini Mode=-1\nload\n"
-        // Volume Up: press at 0.3 s, repeats from 0.6 s; Forward: press at 0.45 s, repeats
-        // from 0.9 s; the releases at 2.35 and 2.5 s.
-        "hold r up\nwait 150\nhold s fwd\nwait 1900\nrelease r up\nwait 150\nrelease s fwd\n"
-        "wait 800\n");
-    ExpectRepeats(Gaps(log_, "Volume Up"), 300, 100, 2050, 18);
-    ExpectRepeats(Gaps(log_, "Forward 5 s"), 450, 250, 2050, 7);
 }
 
 TEST_F(EndToEnd, SimpleModeServesTheFirstBindingOfACommandExtendedModeEvery) {

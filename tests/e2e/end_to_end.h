@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -25,11 +24,6 @@ inline std::string TestFolder() {
 inline std::string PluginFile() {
     return TestFolder() + "gen_trelvon.dll";
 }
-
-// On a machine without 32-bit code, the 32-bit build runs under qemu's emulation, whose timers
-// fire up to 50 ms later than a real machine's (cmake/i386-run says so in the environment).
-// Timing checks widen by this much there, and only there.
-inline int EmulationSlackMs() { return std::getenv("TRELVON_I386_EMULATED") != nullptr ? 50 : 0; }
 
 class EndToEnd : public testing::Test {
 protected:

@@ -1,4 +1,5 @@
-// The matching, burst and repeat rules of the engine, driven step by step without timers.
+// The matching, burst and repeat rules of the engine, driven step by step; repeats on a clock the
+// test moves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "engine/hid_processor.h"
+#include "manual_dispatcher.h"
 #include "recording_processor.h"
 #include "support/burst_code.h"
 
@@ -72,35 +74,21 @@ TEST(THidProcessorMatchTest, SimpleModeServesOnlyTheFirstBindingOfEachCommandOnI
     EXPECT_EQ(engine.Executed, (std::vector<std::uint8_t>{atPrevious, atNext}));
 }
 
-// An engine on a clock of its own: Tick runs the repeat timer's ticks that fall due in the
-// next `ms`, at the moments the timer was armed for, and records when each command ran.
+// An engine on a clock of its own: its repeat timer ticks as Tick moves the clock, and it
+// records when each command ran.
 class TSteppedProcessor : public TRecordingProcessor {
 public:
-    std::uint32_t Now() const override { return now_; }
+    TSteppedProcessor() { SetDispatcher(std::make_unique<TManualDispatcher>(*this, clock_)); }
+    ~TSteppedProcessor() override { SetDispatcher(nullptr); }
     void ExecuteAction(std::uint8_t type) override {
         TRecordingProcessor::ExecuteAction(type);
-        Times.push_back(now_);
+        Times.push_back(Now());
     }
-    void Tick(std::uint32_t ms) {
-        const std::uint32_t end = now_ + ms;
-        while (Repeating() && static_cast<std::int32_t>(end - (now_ + DueIn())) >= 0) {
-            now_ += DueIn();
-            RepeatTick();
-        }
-        now_ = end;
-    }
-    // When the timer would fire: the earliest repeat due, at least 1 ms away.
-    std::uint32_t DueIn() const {
-        std::uint32_t due = ~0u;
-        for (int i = 0; i < Count(); ++i)
-            if (Actions(i).Pressed)
-                due = std::min(due, Actions(i).NextRepeat - now_);
-        return std::max(due, 1u);
-    }
+    void Tick(std::uint32_t ms) { clock_.Advance(ms); }
     std::vector<std::uint32_t> Times;
 
 private:
-    std::uint32_t now_ = 0xFFFFF000u; // close to the wrap, which the schedule must survive
+    TManualScheduler clock_{0xFFFFF000u}; // close to the wrap, which the schedule must survive
 };
 
 TEST(THidProcessorRepeatTest, HeldVolumeUpRepeatsUntilItsReleaseBurstOnItsOwnTiming) {

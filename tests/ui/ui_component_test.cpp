@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <dbt.h>
 
 #include <thread>
@@ -11,6 +12,7 @@
 #include "sim/sim_bus.h"
 #include "support/burst_code.h"
 #include "support/learning.h"
+#include "support/manual_scheduler.h"
 #include "ui/frm_action_edit.h"
 #include "ui/frm_hid_action.h"
 #include "ui/kv_controls.h"
@@ -19,6 +21,44 @@
 #include "ui_driver.h"
 
 namespace {
+
+// The learning dialog on a clock that the script moves. Each step of the script runs on the
+// dialog's own thread, where its timers tick.
+class TClockedLearning : public TfmHidAction {
+public:
+    TClockedLearning(std::uint8_t type, std::int32_t device) {
+        SetScheduler(clock_);
+        Action.ActionType = type;
+        ListenIndex = device;
+    }
+    void OnDialogThread(const std::function<void()>& step) {
+        SendMessageA(Handle(), kRunStep, 0, reinterpret_cast<LPARAM>(&step));
+    }
+    void Advance(std::uint32_t ms) {
+        OnDialogThread([&] { clock_.Advance(ms); });
+    }
+    // Waits until a report has been heard: the burst's silence is being timed beside the
+    // progress.
+    bool WaitHeard() {
+        return PumpUntil([&] {
+            std::size_t running = 0;
+            OnDialogThread([&] { running = clock_.RunningCount(); });
+            return running == 2;
+        });
+    }
+
+protected:
+    bool Message(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        if (message != kRunStep)
+            return TfmHidAction::Message(message, wParam, lParam, result);
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return true;
+    }
+
+private:
+    static constexpr UINT kRunStep = WM_APP + 50;
+    TManualScheduler clock_;
+};
 
 class UiComponents : public testing::Test {
 protected:
@@ -174,6 +214,39 @@ TEST_F(UiComponents, LearningEndsABurstAfterTheEnginesSilence) {
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.Action.PressCode(), BurstCode({{1, 0xB5}}, 8));
     EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
+}
+
+// Without a press learning gives up after 10 s; after one press the first stands, 10 s after the
+// prompt for the second, as learning from one press always did.
+TEST_F(UiComponents, LearningEndsTenSecondsAfterItsPrompt) {
+    const auto progress = [](HWND window) {
+        return SendDlgItemMessageA(window, idActionProgress, PBM_GETPOS, 0, 0);
+    };
+    for (const bool pressed : {false, true}) {
+        SCOPED_TRACE(pressed ? "one press" : "no press");
+        TClockedLearning dialog(atNext, 0);
+        const INT_PTR result = RunModal(dialog, [&] {
+            const HWND window = WaitForDialog("HID Action: Next");
+            ASSERT_NE(window, nullptr);
+            if (pressed) {
+                ASSERT_TRUE(bus_.WaitForConnections(1, 1, std::chrono::milliseconds(3000)));
+                bus_.SendInput(1, {1, 0xB5});
+                ASSERT_TRUE(dialog.WaitHeard());
+                dialog.Advance(kBurstSilenceMs);
+                EXPECT_EQ(ItemText(window, idActionMessage), "Press the same button again");
+            }
+            dialog.Advance(9999);
+            EXPECT_EQ(progress(window), 9);
+            dialog.Advance(1);
+            if (!WaitGone(window)) {
+                ADD_FAILURE() << "still learning 10 s after the prompt";
+                PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+            }
+        });
+        EXPECT_EQ(result, pressed ? IDOK : IDCANCEL);
+        EXPECT_EQ(dialog.Action.PressCode(), pressed ? BurstCode({{1, 0xB5}}, 8) : kNoCode);
+        EXPECT_EQ(dialog.Action.Patterns[prAltPress].Code, kNoCode);
+    }
 }
 
 TEST_F(UiComponents, EditDialogOffersThePlayersTypesAndLearnsOnTheChosenDevice) {
