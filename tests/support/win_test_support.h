@@ -109,7 +109,7 @@ private:
 
 // While it lives, every message box this thread shows is recorded and answered at once, with
 // OK unless another button is named, so code that shows one can be tested without anyone
-// clicking.
+// clicking. OnBox, when set, hears each box before it is answered.
 class TMessageBoxCatcher {
 public:
     struct Box {
@@ -130,6 +130,9 @@ public:
     TMessageBoxCatcher& operator=(const TMessageBoxCatcher&) = delete;
 
     const std::vector<Box>& Boxes() const { return boxes_; }
+    bool Hooked() const { return hook_ != nullptr; }
+    void SetAnswer(int answer) { answer_ = answer; }
+    std::function<void(const Box&)> OnBox;
 
 private:
     static TMessageBoxCatcher*& Current() {
@@ -151,6 +154,8 @@ private:
             box.Owner = GetWindow(window, GW_OWNER);
             EnumChildWindows(window, &CollectStaticText, reinterpret_cast<LPARAM>(&box));
             self->boxes_.push_back(box);
+            if (self->OnBox)
+                self->OnBox(box);
             PostMessageA(window, WM_COMMAND, self->answer_, 0);
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);

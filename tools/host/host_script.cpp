@@ -8,6 +8,7 @@
 #include "host/host_plugin.h"
 #include "host/player_window.h"
 #include "shell/winamp.h"
+#include "support/win_test_support.h"
 
 #include <windows.h>
 
@@ -397,64 +398,6 @@ int HostActionType(const std::string& name) {
     return -1;
 }
 
-// While it lives, every message box its thread shows is logged with its text and answered at once
-// with the button of the latest `answer` step.
-class THostBoxAnswer {
-public:
-    explicit THostBoxAnswer(THostLog& log) : log_(log) {
-        hook_ = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
-        if (hook_ == nullptr)
-            throw EkvError("SetWindowsHookEx failed with error " + std::to_string(GetLastError()));
-        Current() = this;
-    }
-    ~THostBoxAnswer() {
-        UnhookWindowsHookEx(hook_);
-        Current() = nullptr;
-    }
-    THostBoxAnswer(const THostBoxAnswer&) = delete;
-    THostBoxAnswer& operator=(const THostBoxAnswer&) = delete;
-
-    void SetAnswer(int button, std::string name) {
-        button_ = button;
-        name_ = std::move(name);
-    }
-
-private:
-    static THostBoxAnswer*& Current() {
-        static thread_local THostBoxAnswer* current = nullptr;
-        return current;
-    }
-
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
-        THostBoxAnswer* self = Current();
-        const HWND window = reinterpret_cast<HWND>(wParam);
-        char className[16] = {};
-        if (code == HCBT_ACTIVATE && self != nullptr &&
-            GetClassNameA(window, className, sizeof className) > 0 &&
-            std::string(className) == "#32770") {
-            std::string text;
-            EnumChildWindows(window, &CollectText, reinterpret_cast<LPARAM>(&text));
-            self->log_.Note("message box: " + text + " -> " + self->name_);
-            PostMessageA(window, WM_COMMAND, self->button_, 0);
-        }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-
-    static BOOL CALLBACK CollectText(HWND child, LPARAM textAddress) {
-        char childClass[16] = {}, childText[512] = {};
-        GetClassNameA(child, childClass, sizeof childClass);
-        GetWindowTextA(child, childText, sizeof childText);
-        if (lstrcmpiA(childClass, "Static") == 0 && childText[0] != 0)
-            *reinterpret_cast<std::string*>(textAddress) += childText;
-        return TRUE;
-    }
-
-    THostLog& log_;
-    HHOOK hook_ = nullptr;
-    int button_ = IDOK;
-    std::string name_ = "ok";
-};
-
 std::optional<THidCommand> HostCommand(const std::string& name) {
     constexpr std::string_view menu = "menu command ";
     if (name.size() > menu.size() && SameWords(name.substr(0, menu.size()), std::string(menu)))
@@ -571,9 +514,19 @@ void THostSession::Run(const THostStep& step) {
         ExpectSilence(static_cast<DWORD>(step.Number));
         break;
     case TKind::Answer:
-        if (!boxAnswer_)
-            boxAnswer_ = std::make_unique<THostBoxAnswer>(log_);
-        boxAnswer_->SetAnswer(step.Number, step.Text);
+        if (!boxAnswer_) {
+            // From here on every message box of this thread is logged with its text and
+            // answered at once with the button of the latest `answer` step.
+            boxAnswer_ = std::make_unique<TMessageBoxCatcher>();
+            if (!boxAnswer_->Hooked())
+                throw EkvError("SetWindowsHookEx failed with error " +
+                               std::to_string(GetLastError()));
+            boxAnswer_->OnBox = [this](const TMessageBoxCatcher::Box& box) {
+                log_.Note("message box: " + box.Text + " -> " + boxAnswerName_);
+            };
+        }
+        boxAnswer_->SetAnswer(step.Number);
+        boxAnswerName_ = step.Text;
         break;
     }
 }

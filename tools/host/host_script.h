@@ -9,7 +9,7 @@
 
 #include "engine/hid_action.h"
 
-class THostBoxAnswer;
+class TMessageBoxCatcher;
 class THostLog;
 class THostPlugin;
 class TPlayerWindow;
@@ -174,7 +174,8 @@ private:
     std::string pluginFileName_;
     THostDeviceDriver* driver_;
     std::unique_ptr<THostPlugin> plugin_;
-    std::unique_ptr<THostBoxAnswer> boxAnswer_; // from the first `answer` step on
+    std::unique_ptr<TMessageBoxCatcher> boxAnswer_; // from the first `answer` step on
+    std::string boxAnswerName_;                     // the button it answers with, in words
     std::vector<std::string> settingsLines_;
     bool settingsPending_ = false; // lines came since the file was last written
     DWORD expectTimeout_ = 2000;
