@@ -49,8 +49,9 @@ inline void LearnButton(TSimBus& bus, HWND learning, int device, const TSimRepor
             ASSERT_TRUE(WaitForPrompt(learning, kReleasePrompt));
             bus.SendInput(device, *release);
         }
-        if (first)
+        if (first) {
             ASSERT_TRUE(WaitForPrompt(learning, kAgainPrompt));
+        }
     }
     ASSERT_TRUE(WaitGone(learning));
 }

@@ -536,8 +536,9 @@ TEST_F(TfmConfigTest, ClosingThePlayerEndsTheOpenDialogsAsCancelAndLeavesNothing
             if (clickAfterClose != 0)
                 PostMessageA(dialog, WM_COMMAND, clickAfterClose, 0);
             EXPECT_TRUE(WaitGone(dialog));
-            if (learning != nullptr)
+            if (learning != nullptr) {
                 EXPECT_TRUE(WaitGone(learning));
+            }
         });
         EXPECT_EQ(plugin_, nullptr) << scenario;
         EXPECT_EQ(Settings(), saved) << scenario;
